@@ -1,0 +1,61 @@
+// Helpers shared by the tests: scratch folders, files, building programs from
+// the real stub, running them.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace test_support {
+
+namespace fs = std::filesystem;
+
+// A fresh folder below the system's temporary folder, removed at the end.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const fs::path& path() const { return path_; }
+    fs::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    fs::path path_;
+};
+
+std::vector<uint8_t> read_bytes(const fs::path& path);
+std::string read_text(const fs::path& path);
+void write_bytes(const fs::path& path, std::span<const uint8_t> bytes, bool executable = false);
+
+// A deterministic stand-in program image of `size` bytes, starting with "WJ".
+std::vector<uint8_t> sample_image(size_t size = 8192, uint8_t seed = 1);
+
+// The first `count` bytes in lower-case hexadecimal, as the stand-in kernel
+// reports them.
+std::string hex_head(std::span<const uint8_t> bytes, size_t count = 16);
+
+// The stub with the image attached, then the package bytes and a trailer.
+std::vector<uint8_t> make_program(std::span<const uint8_t> stub, std::span<const uint8_t> image,
+                                  std::span<const uint8_t> package);
+
+struct RunResult {
+    int exit_code = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs argv[0] with the current environment plus `environment` (NAME=value
+// entries), standard input closed, output captured. Waits at most
+// `timeout_seconds`, then kills it (exit_code -1).
+RunResult run(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+              int timeout_seconds = 60);
+
+// Starts argv without waiting; gives the process id.
+int start(const std::vector<std::string>& argv, const std::vector<std::string>& environment);
+// Waits for a process started with start(), at most `timeout_seconds`.
+int wait_for(int pid, int timeout_seconds = 60);
+
+}  // namespace test_support
