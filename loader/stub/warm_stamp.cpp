@@ -111,6 +111,8 @@ std::optional<std::vector<StampedFile>> decode_stamp(std::span<const uint8_t> st
     if (!text.starts_with(expected))
         return std::nullopt;
     text.remove_prefix(expected.size());
+    if (!text.empty() && text.back() != '\n')
+        return std::nullopt;  // cut short
     std::vector<StampedFile> files;
     while (!text.empty()) {
         auto size = parse_number(next_field(text));
