@@ -31,7 +31,8 @@ ToolResult<std::vector<uint8_t>> attach_image_elf(std::span<const uint8_t> stub,
     auto read = [&](uint64_t offset, std::span<uint8_t> out) {
         if (offset > stub.size() || out.size() > stub.size() - offset)
             return false;
-        std::memcpy(out.data(), stub.data() + offset, out.size());
+        if (!out.empty())
+            std::memcpy(out.data(), stub.data() + offset, out.size());
         return true;
     };
     if (!elf64::is_elf64_le(stub))
