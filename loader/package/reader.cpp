@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "common/base/byte_reader.h"
@@ -111,21 +112,44 @@ LoadResult<PackageHeader> parse_header(std::span<const uint8_t> package) {
     return header;
 }
 
-LoadResult<size_t> decompress(std::span<uint8_t> package, const PackageHeader& header,
+LoadResult<size_t> decompress(std::span<const uint8_t> package, const PackageHeader& header,
                               std::span<uint8_t> out) {
     if (header.stream_offset > package.size())
         return fail(LoadError::DecompressFailed);
-    std::span<uint8_t> stream = package.subspan(header.stream_offset);
-    scramble(stream, header.scramble_key, header.stream_offset - kScrambledFrom);
+    std::span<const uint8_t> stream = package.subspan(header.stream_offset);
 
-    uLongf produced = static_cast<uLongf>(out.size());
-    uLong consumed = static_cast<uLong>(stream.size());
-    // uncompress2 fails on a stream that would exceed the capacity
-    // (Z_BUF_ERROR), is cut short, or whose check value is wrong.
-    int status = uncompress2(out.data(), &produced, stream.data(), &consumed);
-    if (status != Z_OK)
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK)
+        return fail(LoadError::OutOfMemory);
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+
+    uint8_t chunk[64 * 1024];
+    size_t consumed = 0;
+    int status = Z_OK;
+    while (status == Z_OK) {
+        if (z.avail_in == 0) {
+            if (consumed == stream.size())
+                break;  // the stream ends before its end marker
+            size_t take = std::min(sizeof chunk, stream.size() - consumed);
+            std::copy_n(stream.data() + consumed, take, chunk);
+            scramble({chunk, take}, header.scramble_key,
+                     header.stream_offset - kScrambledFrom + consumed);
+            consumed += take;
+            z.next_in = chunk;
+            z.avail_in = static_cast<uInt>(take);
+        }
+        status = inflate(&z, Z_NO_FLUSH);
+        // No progress: with room left, zlib only wants the next piece; with
+        // the output full, the stream holds more than the announced size.
+        if (status == Z_BUF_ERROR && z.avail_out != 0 && z.avail_in == 0 && consumed < stream.size())
+            status = Z_OK;  // zlib only wants more input
+    }
+    const size_t produced = z.total_out;
+    inflateEnd(&z);
+    if (status != Z_STREAM_END)
         return fail(LoadError::DecompressFailed);
-    return static_cast<size_t>(produced);
+    return produced;
 }
 
 LoadResult<std::vector<RuntimeFileView>> parse_file_list(std::span<const uint8_t> list) {

@@ -44,9 +44,11 @@ struct PackageHeader {
 // name that ends inside the package.
 LoadResult<PackageHeader> parse_header(std::span<const uint8_t> package);
 
-// Unscrambles the package's stream in place and inflates it into `out`
-// (capacity = unpacked size). Gives the number of bytes produced.
-LoadResult<size_t> decompress(std::span<uint8_t> package, const PackageHeader& header,
+// Inflates the package's stream into `out` (capacity = the unpacked size),
+// unscrambling it piece by piece on the way, so the package itself is only
+// read. The stream must end within the capacity and its check value must
+// match. Gives the number of bytes produced.
+LoadResult<size_t> decompress(std::span<const uint8_t> package, const PackageHeader& header,
                               std::span<uint8_t> out);
 
 // One entry of the runtime file list, pointing into the list's bytes.

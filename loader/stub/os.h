@@ -30,6 +30,9 @@ public:
     virtual std::optional<uint64_t> size() = 0;
     // Reads exactly out.size() bytes at `offset`, or fails.
     virtual bool read_at(uint64_t offset, std::span<uint8_t> out) = 0;
+    // The whole file mapped read-only, for as long as this object lives:
+    // only the pages that are read are ever touched.
+    virtual std::optional<std::span<const uint8_t>> map() = 0;
 };
 
 // Opens an existing file for reading, sharing read access.

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <limits.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,6 +68,10 @@ bool write_fully(int fd, std::span<const uint8_t> bytes) {
 class PosixFile final : public ReadOnlyFile {
 public:
     explicit PosixFile(int fd) : fd_(fd) {}
+    ~PosixFile() override {
+        if (mapping_ != nullptr)
+            munmap(mapping_, mapped_size_);
+    }
     std::optional<uint64_t> size() override {
         struct stat st;
         if (fstat(fd_.get(), &st) != 0)
@@ -76,9 +81,24 @@ public:
     bool read_at(uint64_t offset, std::span<uint8_t> out) override {
         return read_fully(fd_.get(), offset, out);
     }
+    std::optional<std::span<const uint8_t>> map() override {
+        if (mapping_ == nullptr) {
+            auto file_size = size();
+            if (!file_size || *file_size == 0)
+                return std::nullopt;
+            void* mapping = mmap(nullptr, *file_size, PROT_READ, MAP_PRIVATE, fd_.get(), 0);
+            if (mapping == MAP_FAILED)
+                return std::nullopt;
+            mapping_ = mapping;
+            mapped_size_ = *file_size;
+        }
+        return std::span<const uint8_t>(static_cast<const uint8_t*>(mapping_), mapped_size_);
+    }
 
 private:
     FileDescriptor fd_;
+    void* mapping_ = nullptr;
+    size_t mapped_size_ = 0;
 };
 
 // Owned by this user, not writable by group or others.

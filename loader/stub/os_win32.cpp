@@ -62,6 +62,10 @@ bool write_fully(HANDLE file, std::span<const uint8_t> bytes) {
 class Win32File final : public ReadOnlyFile {
 public:
     explicit Win32File(HANDLE handle) : handle_(handle) {}
+    ~Win32File() override {
+        if (view_ != nullptr)
+            UnmapViewOfFile(view_);
+    }
     std::optional<uint64_t> size() override {
         LARGE_INTEGER size;
         if (!GetFileSizeEx(handle_.get(), &size))
@@ -71,9 +75,27 @@ public:
     bool read_at(uint64_t offset, std::span<uint8_t> out) override {
         return read_fully(handle_.get(), offset, out);
     }
+    std::optional<std::span<const uint8_t>> map() override {
+        if (view_ == nullptr) {
+            auto file_size = size();
+            if (!file_size || *file_size == 0 || *file_size > SIZE_MAX)
+                return std::nullopt;
+            Handle mapping(CreateFileMappingW(handle_.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+            if (!mapping.valid())
+                return std::nullopt;
+            // The view keeps the mapping alive after its handle is closed.
+            view_ = MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0);
+            if (view_ == nullptr)
+                return std::nullopt;
+            mapped_size_ = static_cast<size_t>(*file_size);
+        }
+        return std::span<const uint8_t>(static_cast<const uint8_t*>(view_), mapped_size_);
+    }
 
 private:
     Handle handle_;
+    void* view_ = nullptr;
+    size_t mapped_size_ = 0;
 };
 
 // Information about the file itself, never about the target of a link.

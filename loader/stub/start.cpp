@@ -57,13 +57,14 @@ LoadResult<PackageExtent> read_trailer(os::ReadOnlyFile& file) {
     return locate_package(*size, trailer);
 }
 
-LoadResult<HeapBuffer> read_package(os::ReadOnlyFile& file, const PackageExtent& extent) {
-    HeapBuffer package = allocate(extent.length);
-    if (!package)
-        return fail(LoadError::OutOfMemory);
-    if (!file.read_at(extent.offset, {package.get(), extent.length}))
+// The package, straight from the mapped file: a warm start reads no more of
+// it than its header and its last four bytes.
+LoadResult<std::span<const uint8_t>> read_package(os::ReadOnlyFile& file, const PackageExtent& extent) {
+    auto mapped = file.map();
+    if (!mapped || extent.offset > mapped->size() || extent.length > mapped->size() - extent.offset)
         return fail(LoadError::PackageReadFailed);
-    TRY(check_package_magic({package.get(), extent.length}));
+    std::span<const uint8_t> package = mapped->subspan(extent.offset, extent.length);
+    TRY(check_package_magic(package));
     return package;
 }
 
@@ -121,15 +122,12 @@ void write_stamp(const RuntimeFolder& folder, const PackageIdentity& identity,
 
 // Decompresses the list and writes every runtime file; gives the kernel
 // library's name.
-LoadResult<std::string> unpack_runtime(HeapBuffer& package, size_t package_length,
-                                       const PackageHeader& header, const RuntimeFolder& folder,
-                                       const PackageIdentity& identity) {
+LoadResult<std::string> unpack_runtime(std::span<const uint8_t> package, const PackageHeader& header,
+                                       const RuntimeFolder& folder, const PackageIdentity& identity) {
     HeapBuffer unpacked = allocate(header.unpacked_size);
     if (!unpacked)
         return fail(LoadError::OutOfMemory);
-    size_t produced = TRY(decompress({package.get(), package_length}, header,
-                                     {unpacked.get(), header.unpacked_size}));
-    package.reset();
+    size_t produced = TRY(decompress(package, header, {unpacked.get(), header.unpacked_size}));
 
     auto files = TRY(parse_file_list({unpacked.get(), produced}));
     for (const RuntimeFileView& file : files) {
@@ -166,22 +164,20 @@ LoadResult<HandOffEntry> load_kernel(const RuntimeFolder& folder, const std::str
 LoadResult<Prepared> prepare() {
     auto file = TRY(open_own_file());
     PackageExtent extent = TRY(read_trailer(*file));
-    HeapBuffer package = TRY(read_package(*file, extent));
-    std::span<const uint8_t> package_bytes{package.get(), extent.length};
+    std::span<const uint8_t> package = TRY(read_package(*file, extent));
     if (!os::temp_folder())
         return fail(LoadError::NoTempFolder);
-    PackageHeader header = TRY(parse_header(package_bytes));
+    PackageHeader header = TRY(parse_header(package));
 
     const void* image = os::find_program_image(*file);
     if (image == nullptr)
         return fail(LoadError::InvalidData);
 
     RuntimeFolder folder = TRY(make_runtime_folder(header));
-    PackageIdentity identity = identify_package(package_bytes, header);
+    PackageIdentity identity = identify_package(package, header);
     std::optional<std::string> kernel = warm_kernel_name(folder, identity);
     if (!kernel)
-        kernel = TRY(unpack_runtime(package, extent.length, header, folder, identity));
-    package.reset();
+        kernel = TRY(unpack_runtime(package, header, folder, identity));
 
     return Prepared{image, TRY(load_kernel(folder, *kernel))};
 }

@@ -118,11 +118,10 @@ std::optional<PackageRead> read_package(std::span<const uint8_t> file) {
         return read;
     // Like the stub's buffer, left uninitialised: decompression fills it.
     read.list.reset(new uint8_t[header.unpacked_size]);
-    std::vector<uint8_t> package = read.stored;  // decompress unscrambles the stream in place
+    std::vector<uint8_t> package = read.stored;  // decompression must only read it
     auto produced =
         decompress(package, header, std::span<uint8_t>(read.list.get(), header.unpacked_size));
-    check(std::memcmp(package.data(), read.stored.data(), header.stream_offset) == 0,
-          "decompression leaves the header as it was");
+    check(package == read.stored, "decompression leaves the package as it was");
     if (produced.is_error()) {
         read.list.reset();
         return read;
