@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Runs the benchmarks of an optimised build and prints their summary.
+#
+#   bash scripts/run-benchmarks.sh BUILD_DIR [benchmark flags...]
+#
+# Extra flags go to the benchmark program (e.g. --benchmark_filter=cold,
+# --benchmark_repetitions=3). Runtime folders are unpacked below a scratch
+# folder in /tmp (the same file system as /tmp), removed at the end. The full
+# results are also kept as JSON in BUILD_DIR/bench/loader_startup.json.
+set -euo pipefail
+
+if (($# < 1)); then
+  echo "usage: $0 BUILD_DIR [benchmark flags...]" >&2
+  exit 2
+fi
+build=$(cd "$1" && pwd)
+shift
+
+program=$build/bench/loader_startup_bench
+if [[ ! -x $program ]]; then
+  echo "$program is missing: configure with -DBUILD_BENCH=ON and build first" >&2
+  exit 1
+fi
+
+scratch=$(mktemp -d /tmp/gs-bench-XXXXXX)
+trap 'rm -rf "$scratch"' EXIT
+export TMPDIR=$scratch
+unset WJRT_TRANSCRIPT
+
+echo "loader start-up benchmarks: $(nproc) cores, scratch $scratch"
+"$program" \
+  --benchmark_out="$build/bench/loader_startup.json" \
+  --benchmark_out_format=json \
+  "$@"
