@@ -16,7 +16,8 @@ bool transcript_enabled() {
 void append_transcript_line(std::string_view line) {
     if (!transcript_enabled())
         return;
-    int fd = open(std::getenv(kTranscriptVariable), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    int fd =
+        open(std::getenv(kTranscriptVariable), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0)
         return;
     // One write per line, so lines of concurrent processes do not interleave.

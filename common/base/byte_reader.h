@@ -40,7 +40,7 @@ inline void store_le64(uint8_t* p, uint64_t v) {
 
 // Reads fields at absolute offsets of one span.
 class ByteView {
-public:
+  public:
     ByteView() = default;
     explicit ByteView(std::span<const uint8_t> bytes) : bytes_(bytes) {}
 
@@ -80,7 +80,7 @@ public:
         return static_cast<size_t>(static_cast<const uint8_t*>(hit) - bytes_.data());
     }
 
-private:
+  private:
     std::span<const uint8_t> bytes_;
 };
 

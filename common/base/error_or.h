@@ -20,7 +20,7 @@ Failure<E> fail(E error) {
 
 template <typename T, typename E>
 class [[nodiscard]] ErrorOr {
-public:
+  public:
     ErrorOr(T value) : state_(std::in_place_index<0>, std::move(value)) {}
     ErrorOr(Failure<E> failure) : state_(std::in_place_index<1>, failure.error) {}
 
@@ -30,14 +30,14 @@ public:
     const T& value() const& { return std::get<0>(state_); }
     T release_value() { return std::move(std::get<0>(state_)); }
 
-private:
+  private:
     std::variant<T, E> state_;
 };
 
 // The value-less form: success or an error.
 template <typename E>
 class [[nodiscard]] ErrorOr<void, E> {
-public:
+  public:
     ErrorOr() = default;
     ErrorOr(Failure<E> failure) : failed_(true), error_(failure.error) {}
 
@@ -45,17 +45,17 @@ public:
     E error() const { return error_; }
     void release_value() {}
 
-private:
+  private:
     bool failed_ = false;
     E error_{};
 };
 
 }  // namespace base
 
-#define TRY(expression)                                     \
-    ({                                                      \
-        auto _try_result = (expression);                    \
-        if (_try_result.is_error())                         \
-            return ::base::fail(_try_result.error());       \
-        _try_result.release_value();                        \
+#define TRY(expression)                               \
+    ({                                                \
+        auto _try_result = (expression);              \
+        if (_try_result.is_error())                   \
+            return ::base::fail(_try_result.error()); \
+        _try_result.release_value();                  \
     })

@@ -81,7 +81,8 @@ ToolResult<std::vector<uint8_t>> attach_image_elf(std::span<const uint8_t> stub,
     for (size_t i = 0; i < sections.size(); ++i)
         sections[i].write(out.data() + new_table_at + i * elf64::SectionHeader::kSize);
     base::store_le64(out.data() + elf64::FileHeader::kShoffAt, new_table_at);
-    base::store_le16(out.data() + elf64::FileHeader::kShnumAt, static_cast<uint16_t>(sections.size()));
+    base::store_le16(out.data() + elf64::FileHeader::kShnumAt,
+                     static_cast<uint16_t>(sections.size()));
     return out;
 }
 
@@ -101,7 +102,8 @@ ToolResult<std::vector<uint8_t>> attach_image_pe(std::span<const uint8_t> stub,
     if (image.empty() || image.size() > 0x7FFF0000)
         return fail(std::string("the image is empty or too large"));
 
-    const size_t new_header_at = file.section_table_at + file.sections.size() * pe::kSectionHeaderSize;
+    const size_t new_header_at =
+        file.section_table_at + file.sections.size() * pe::kSectionHeaderSize;
     uint64_t first_data = file.optional.size_of_headers;
     for (const pe::SectionHeader& section : file.sections) {
         if (section.raw_size != 0)
@@ -122,18 +124,22 @@ ToolResult<std::vector<uint8_t>> attach_image_pe(std::span<const uint8_t> stub,
         static_cast<uint32_t>(align_up(memory_end, file.optional.section_alignment));
     image_section.raw_size = static_cast<uint32_t>(
         align_up(align_up(image.size(), kImageAlignment), file.optional.file_alignment));
-    image_section.raw_offset = static_cast<uint32_t>(align_up(stub.size(), file.optional.file_alignment));
+    image_section.raw_offset =
+        static_cast<uint32_t>(align_up(stub.size(), file.optional.file_alignment));
     image_section.characteristics = pe::kSectionInitializedData | pe::kSectionMemRead;
 
     std::vector<uint8_t> out(stub.begin(), stub.end());
     pe::write_section_header(out.data() + new_header_at, image_section);
-    base::store_le16(out.data() + file.coff_at + 2, static_cast<uint16_t>(file.sections.size() + 1));
+    base::store_le16(out.data() + file.coff_at + 2,
+                     static_cast<uint16_t>(file.sections.size() + 1));
     uint8_t* optional = out.data() + file.optional_at;
-    base::store_le32(optional + pe::kOptSizeOfInitializedDataAt,
-                     base::load_le32(optional + pe::kOptSizeOfInitializedDataAt) + image_section.raw_size);
-    base::store_le32(optional + pe::kOptSizeOfImageAt,
-                     static_cast<uint32_t>(align_up(uint64_t{image_section.virtual_address} + image.size(),
-                                                    file.optional.section_alignment)));
+    base::store_le32(
+        optional + pe::kOptSizeOfInitializedDataAt,
+        base::load_le32(optional + pe::kOptSizeOfInitializedDataAt) + image_section.raw_size);
+    base::store_le32(
+        optional + pe::kOptSizeOfImageAt,
+        static_cast<uint32_t>(align_up(uint64_t{image_section.virtual_address} + image.size(),
+                                       file.optional.section_alignment)));
     base::store_le32(optional + pe::kOptCheckSumAt, 0);
 
     pad_to(out, image_section.raw_offset);

@@ -42,8 +42,8 @@ std::optional<PeFile> parse(std::span<const uint8_t> bytes, std::string& error) 
     if (!file.has(pe.coff_at, kCoffHeaderSize))
         return fail("COFF header outside the file");
     const uint8_t* c = bytes.data() + pe.coff_at;
-    pe.coff = {base::load_le16(c),      base::load_le16(c + 2),  base::load_le32(c + 4),
-               base::load_le32(c + 8),  base::load_le32(c + 12), base::load_le16(c + 16),
+    pe.coff = {base::load_le16(c),     base::load_le16(c + 2),  base::load_le32(c + 4),
+               base::load_le32(c + 8), base::load_le32(c + 12), base::load_le16(c + 16),
                base::load_le16(c + 18)};
 
     pe.optional_at = pe.coff_at + kCoffHeaderSize;

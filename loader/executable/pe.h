@@ -28,50 +28,50 @@ inline constexpr uint32_t kSectionMemRead = 0x40000000;
 
 // COFF file header, behind the "PE\0\0" signature.
 struct CoffHeader {
-    uint16_t machine;                  // kMachineI386 or kMachineAmd64
-    uint16_t section_count;            // entries of the section table
-    uint32_t time_stamp;               // link time
-    uint32_t symbol_table_offset;      // COFF symbols (0 in a stripped file)
-    uint32_t symbol_count;             // COFF symbols
-    uint16_t optional_header_size;     // bytes of the optional header
-    uint16_t characteristics;          // kFileRelocsStripped, ...
+    uint16_t machine;               // kMachineI386 or kMachineAmd64
+    uint16_t section_count;         // entries of the section table
+    uint32_t time_stamp;            // link time
+    uint32_t symbol_table_offset;   // COFF symbols (0 in a stripped file)
+    uint32_t symbol_count;          // COFF symbols
+    uint16_t optional_header_size;  // bytes of the optional header
+    uint16_t characteristics;       // kFileRelocsStripped, ...
 };
 
 // The optional header fields used here, at their PE32 / PE32+ offsets.
 struct OptionalHeader {
-    uint16_t magic;                    // kMagicPe32 or kMagicPe32Plus
-    uint64_t image_base;               // preferred load address
-    uint32_t section_alignment;        // alignment of sections in memory
-    uint32_t file_alignment;           // alignment of section data in the file
-    uint32_t size_of_image;            // memory size of all sections, aligned
-    uint32_t size_of_headers;          // file size of headers and section table
-    uint16_t subsystem;                // kSubsystemGui, ...
-    uint16_t dll_characteristics;      // kDllDynamicBase, ...
-    uint32_t directory_count;          // entries of the data directory
-    uint32_t base_relocation_size;     // size of the base relocation directory
+    uint16_t magic;                 // kMagicPe32 or kMagicPe32Plus
+    uint64_t image_base;            // preferred load address
+    uint32_t section_alignment;     // alignment of sections in memory
+    uint32_t file_alignment;        // alignment of section data in the file
+    uint32_t size_of_image;         // memory size of all sections, aligned
+    uint32_t size_of_headers;       // file size of headers and section table
+    uint16_t subsystem;             // kSubsystemGui, ...
+    uint16_t dll_characteristics;   // kDllDynamicBase, ...
+    uint32_t directory_count;       // entries of the data directory
+    uint32_t base_relocation_size;  // size of the base relocation directory
 };
 
 // One section header.
 struct SectionHeader {
-    char name[8];                      // zero-padded, not always terminated
-    uint32_t virtual_size;             // bytes in memory
-    uint32_t virtual_address;          // offset from the image base
-    uint32_t raw_size;                 // bytes in the file, FileAlignment multiple
-    uint32_t raw_offset;               // file offset of the bytes
-    uint32_t relocations_offset;       // object files only
-    uint32_t line_numbers_offset;      // obsolete
-    uint16_t relocation_count;         // object files only
-    uint16_t line_number_count;        // obsolete
-    uint32_t characteristics;          // kSection* flags
+    char name[8];                  // zero-padded, not always terminated
+    uint32_t virtual_size;         // bytes in memory
+    uint32_t virtual_address;      // offset from the image base
+    uint32_t raw_size;             // bytes in the file, FileAlignment multiple
+    uint32_t raw_offset;           // file offset of the bytes
+    uint32_t relocations_offset;   // object files only
+    uint32_t line_numbers_offset;  // obsolete
+    uint16_t relocation_count;     // object files only
+    uint16_t line_number_count;    // obsolete
+    uint32_t characteristics;      // kSection* flags
 
     std::string name_text() const;
 };
 
 // A parsed PE file: where its headers lie, and their values.
 struct PeFile {
-    size_t coff_at = 0;            // file offset of the COFF header
-    size_t optional_at = 0;        // file offset of the optional header
-    size_t section_table_at = 0;   // file offset of the first section header
+    size_t coff_at = 0;           // file offset of the COFF header
+    size_t optional_at = 0;       // file offset of the optional header
+    size_t section_table_at = 0;  // file offset of the first section header
     CoffHeader coff{};
     OptionalHeader optional{};
     std::vector<SectionHeader> sections;

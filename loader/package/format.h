@@ -7,10 +7,9 @@
 //   0   u32  package magic (plain)
 //   4   u32  folder number (plain)
 //   8   u32  scramble key (plain)
-//   12  ...  folder name, zero-terminated; a lone zero means "none stored"  (scrambled from here on)
-//   +0  u32  data magic
-//   +4  i32  unpacked size of the runtime file list, > 0
-//   +8  ...  zlib stream (RFC 1950) of the runtime file list, to the end of the package
+//   12  ...  folder name, zero-terminated; a lone zero means "none stored"  (scrambled from here
+//   on) +0  u32  data magic +4  i32  unpacked size of the runtime file list, > 0 +8  ...  zlib
+//   stream (RFC 1950) of the runtime file list, to the end of the package
 //
 // Runtime file list (decompressed), entries back to back:
 //   name (zero-terminated bare file name), u32 length, length content bytes

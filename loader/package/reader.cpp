@@ -43,8 +43,9 @@ namespace {
 
 // Reads the scrambled part of the package byte by byte, unscrambling on the fly.
 class ScrambledReader {
-public:
-    ScrambledReader(std::span<const uint8_t> package, uint32_t key) : package_(package), key_(key) {}
+  public:
+    ScrambledReader(std::span<const uint8_t> package, uint32_t key)
+        : package_(package), key_(key) {}
 
     std::optional<uint8_t> byte(size_t offset) const {
         if (offset < kScrambledFrom || offset >= package_.size())
@@ -62,7 +63,7 @@ public:
         return value;
     }
 
-private:
+  private:
     std::span<const uint8_t> package_;
     uint32_t key_;
 };
@@ -142,7 +143,8 @@ LoadResult<size_t> decompress(std::span<const uint8_t> package, const PackageHea
         status = inflate(&z, Z_NO_FLUSH);
         // No progress: with room left, zlib only wants the next piece; with
         // the output full, the stream holds more than the announced size.
-        if (status == Z_BUF_ERROR && z.avail_out != 0 && z.avail_in == 0 && consumed < stream.size())
+        if (status == Z_BUF_ERROR && z.avail_out != 0 && z.avail_in == 0 &&
+            consumed < stream.size())
             status = Z_OK;  // zlib only wants more input
     }
     const size_t produced = z.total_out;
@@ -178,7 +180,9 @@ LoadResult<std::vector<RuntimeFileView>> parse_file_list(std::span<const uint8_t
 }
 
 bool is_kernel_library_name(std::string_view name) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    auto lower = [](char c) {
+        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    };
     for (std::string_view kernel : kKernelLibraryNames) {
         if (name.size() != kernel.size())
             continue;

@@ -26,7 +26,8 @@ struct PackageExtent {
 };
 
 // From the file size and the last 8 bytes of the file: the trailer checks.
-LoadResult<PackageExtent> locate_package(uint64_t file_size, std::span<const uint8_t, kTrailerSize> trailer);
+LoadResult<PackageExtent> locate_package(uint64_t file_size,
+                                         std::span<const uint8_t, kTrailerSize> trailer);
 
 // The package's leading magic, once its bytes are read.
 LoadResult<void> check_package_magic(std::span<const uint8_t> package);
@@ -35,7 +36,7 @@ LoadResult<void> check_package_magic(std::span<const uint8_t> package);
 struct PackageHeader {
     uint32_t folder_number = 0;
     uint32_t scramble_key = 0;
-    std::string folder_name;   // as stored, or "E_N%X" of the folder number
+    std::string folder_name;  // as stored, or "E_N%X" of the folder number
     uint32_t unpacked_size = 0;
     size_t stream_offset = 0;  // package offset of the zlib stream
 };

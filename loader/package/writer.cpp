@@ -34,7 +34,8 @@ std::vector<uint8_t> encode_file_list(std::span<const RuntimeFile> files) {
 std::vector<uint8_t> zlib_compress(std::span<const uint8_t> data, int level) {
     uLongf size = compressBound(static_cast<uLong>(data.size()));
     std::vector<uint8_t> stream(size);
-    if (compress2(stream.data(), &size, data.data(), static_cast<uLong>(data.size()), level) != Z_OK)
+    if (compress2(stream.data(), &size, data.data(), static_cast<uLong>(data.size()), level) !=
+        Z_OK)
         std::abort();  // only on allocation failure or a bad level: a build-time fault
     stream.resize(size);
     return stream;

@@ -25,7 +25,7 @@ struct PackageFields {
     uint32_t magic;
     uint32_t folder_number = 0;
     uint32_t scramble_key = 0;
-    std::string folder_name;    // stored without its terminating zero; empty: none
+    std::string folder_name;  // stored without its terminating zero; empty: none
     uint32_t data_magic;
     uint32_t unpacked_size = 0;
     std::vector<uint8_t> stream;

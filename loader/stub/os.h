@@ -25,7 +25,7 @@ using Path = std::basic_string<PathChar>;
 std::optional<Path> own_executable();
 
 class ReadOnlyFile {
-public:
+  public:
     virtual ~ReadOnlyFile() = default;
     virtual std::optional<uint64_t> size() = 0;
     // Reads exactly out.size() bytes at `offset`, or fails.

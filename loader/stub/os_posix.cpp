@@ -23,7 +23,7 @@ namespace loader::os {
 namespace {
 
 class FileDescriptor {
-public:
+  public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
     ~FileDescriptor() {
         if (fd_ >= 0)
@@ -35,14 +35,15 @@ public:
     bool valid() const { return fd_ >= 0; }
     int release() { return std::exchange(fd_, -1); }
 
-private:
+  private:
     int fd_;
 };
 
 bool read_fully(int fd, uint64_t offset, std::span<uint8_t> out) {
     size_t done = 0;
     while (done < out.size()) {
-        ssize_t got = pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+        ssize_t got =
+            pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
@@ -66,7 +67,7 @@ bool write_fully(int fd, std::span<const uint8_t> bytes) {
 }
 
 class PosixFile final : public ReadOnlyFile {
-public:
+  public:
     explicit PosixFile(int fd) : fd_(fd) {}
     ~PosixFile() override {
         if (mapping_ != nullptr)
@@ -95,7 +96,7 @@ public:
         return std::span<const uint8_t>(static_cast<const uint8_t*>(mapping_), mapped_size_);
     }
 
-private:
+  private:
     FileDescriptor fd_;
     void* mapping_ = nullptr;
     size_t mapped_size_ = 0;
@@ -134,7 +135,8 @@ bool same_content(int fd, std::span<const uint8_t> content) {
     size_t offset = 0;
     while (offset < content.size()) {
         size_t want = std::min(sizeof chunk, content.size() - offset);
-        if (!read_fully(fd, offset, {chunk, want}) || std::memcmp(chunk, content.data() + offset, want) != 0)
+        if (!read_fully(fd, offset, {chunk, want}) ||
+            std::memcmp(chunk, content.data() + offset, want) != 0)
             return false;
         offset += want;
     }
@@ -197,7 +199,8 @@ std::optional<FileIdentity> identify_trusted_file(const Path& path) {
         return std::nullopt;
     uint64_t modified = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000ull +
                         static_cast<uint64_t>(st.st_mtim.tv_nsec);
-    return FileIdentity{static_cast<uint64_t>(st.st_size), modified, static_cast<uint64_t>(st.st_ino)};
+    return FileIdentity{static_cast<uint64_t>(st.st_size), modified,
+                        static_cast<uint64_t>(st.st_ino)};
 }
 
 InstallResult install_file(const Path& path, std::span<const uint8_t> content) {
@@ -216,7 +219,8 @@ InstallResult install_file(const Path& path, std::span<const uint8_t> content) {
 
     // Never rewrite in place: a running instance may have the file mapped.
     Path temporary = temporary_sibling(path);
-    FileDescriptor out(open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700));
+    FileDescriptor out(
+        open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700));
     if (!out.valid())
         return InstallResult::Failed;
     bool written = write_fully(out.get(), content);
@@ -254,7 +258,9 @@ const void* find_program_image(ReadOnlyFile& own_file) {
     auto size = own_file.size();
     if (!size)
         return nullptr;
-    auto read = [&](uint64_t offset, std::span<uint8_t> out) { return own_file.read_at(offset, out); };
+    auto read = [&](uint64_t offset, std::span<uint8_t> out) {
+        return own_file.read_at(offset, out);
+    };
     auto section = elf64::find_section(read, *size, kImageSectionName);
     if (!section || section->size == 0 || section->size > (1ull << 31))
         return nullptr;
@@ -274,7 +280,8 @@ const void* find_program_image(ReadOnlyFile& own_file) {
 
 void report_failure(const char* message) {
     std::fprintf(stderr, "Error: %s\n", message);
-    automation::append_transcript_line(automation::message_box_line("Error", "error", "ok", message));
+    automation::append_transcript_line(
+        automation::message_box_line("Error", "error", "ok", message));
 }
 
 }  // namespace loader::os

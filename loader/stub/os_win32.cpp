@@ -17,7 +17,7 @@ constexpr size_t kMaxPathChars = MAX_PATH - 1;
 constexpr UINT kAnsiCodePage = 936;  // GBK, whatever the system's own code page
 
 class Handle {
-public:
+  public:
     explicit Handle(HANDLE handle) : handle_(handle) {}
     ~Handle() {
         if (valid())
@@ -28,7 +28,7 @@ public:
     HANDLE get() const { return handle_; }
     bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
 
-private:
+  private:
     HANDLE handle_;
 };
 
@@ -60,7 +60,7 @@ bool write_fully(HANDLE file, std::span<const uint8_t> bytes) {
 }
 
 class Win32File final : public ReadOnlyFile {
-public:
+  public:
     explicit Win32File(HANDLE handle) : handle_(handle) {}
     ~Win32File() override {
         if (view_ != nullptr)
@@ -80,7 +80,8 @@ public:
             auto file_size = size();
             if (!file_size || *file_size == 0 || *file_size > SIZE_MAX)
                 return std::nullopt;
-            Handle mapping(CreateFileMappingW(handle_.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+            Handle mapping(
+                CreateFileMappingW(handle_.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
             if (!mapping.valid())
                 return std::nullopt;
             // The view keeps the mapping alive after its handle is closed.
@@ -92,7 +93,7 @@ public:
         return std::span<const uint8_t>(static_cast<const uint8_t*>(view_), mapped_size_);
     }
 
-private:
+  private:
     Handle handle_;
     void* view_ = nullptr;
     size_t mapped_size_ = 0;
@@ -102,8 +103,8 @@ private:
 std::optional<BY_HANDLE_FILE_INFORMATION> plain_file_information(const Path& path) {
     Handle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                            nullptr));
+                            OPEN_EXISTING,
+                            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION info;
     if (!file.valid() || !GetFileInformationByHandle(file.get(), &info))
         return std::nullopt;
@@ -207,9 +208,9 @@ InstallResult install_file(const Path& path, std::span<const uint8_t> content) {
             return InstallResult::Failed;
         if (file_size_of(*info) == content.size()) {
             // A library that a running instance has loaded can still be read.
-            Handle present(CreateFileW(path.c_str(), GENERIC_READ,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+            Handle present(CreateFileW(
+                path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
             if (present.valid() && same_content(present.get(), content))
                 return InstallResult::Unchanged;
         }

@@ -59,7 +59,8 @@ LoadResult<PackageExtent> read_trailer(os::ReadOnlyFile& file) {
 
 // The package, straight from the mapped file: a warm start reads no more of
 // it than its header and its last four bytes.
-LoadResult<std::span<const uint8_t>> read_package(os::ReadOnlyFile& file, const PackageExtent& extent) {
+LoadResult<std::span<const uint8_t>> read_package(os::ReadOnlyFile& file,
+                                                  const PackageExtent& extent) {
     auto mapped = file.map();
     if (!mapped || extent.offset > mapped->size() || extent.length > mapped->size() - extent.offset)
         return fail(LoadError::PackageReadFailed);
@@ -122,8 +123,9 @@ void write_stamp(const RuntimeFolder& folder, const PackageIdentity& identity,
 
 // Decompresses the list and writes every runtime file; gives the kernel
 // library's name.
-LoadResult<std::string> unpack_runtime(std::span<const uint8_t> package, const PackageHeader& header,
-                                       const RuntimeFolder& folder, const PackageIdentity& identity) {
+LoadResult<std::string> unpack_runtime(std::span<const uint8_t> package,
+                                       const PackageHeader& header, const RuntimeFolder& folder,
+                                       const PackageIdentity& identity) {
     HeapBuffer unpacked = allocate(header.unpacked_size);
     if (!unpacked)
         return fail(LoadError::OutOfMemory);

@@ -20,7 +20,8 @@ PackageIdentity identify_package(std::span<const uint8_t> package, const Package
         uint8_t tail[4];
         size_t at = package.size() - 4;
         for (size_t i = 0; i < 4; ++i)
-            tail[i] = unscramble_byte(package[at + i], header.scramble_key, at + i - kScrambledFrom);
+            tail[i] =
+                unscramble_byte(package[at + i], header.scramble_key, at + i - kScrambledFrom);
         identity.list_check = base::load_le32(tail);
     }
     return identity;

@@ -37,11 +37,14 @@ TEST(AttachElf, ImageFoundThroughTheSectionTable) {
         ASSERT_TRUE(section);
         EXPECT_EQ(section->offset % 4096, 0u);
         ASSERT_EQ(section->size, size);
-        EXPECT_TRUE(std::equal(image.begin(), image.end(), program.value().begin() + section->offset));
+        EXPECT_TRUE(
+            std::equal(image.begin(), image.end(), program.value().begin() + section->offset));
         // Everything of the stub but its section table's place is unchanged.
         std::vector<uint8_t> edited = program.value();
-        std::memcpy(edited.data() + elf64::FileHeader::kShoffAt, stub.data() + elf64::FileHeader::kShoffAt, 8);
-        std::memcpy(edited.data() + elf64::FileHeader::kShnumAt, stub.data() + elf64::FileHeader::kShnumAt, 2);
+        std::memcpy(edited.data() + elf64::FileHeader::kShoffAt,
+                    stub.data() + elf64::FileHeader::kShoffAt, 8);
+        std::memcpy(edited.data() + elf64::FileHeader::kShnumAt,
+                    stub.data() + elf64::FileHeader::kShnumAt, 2);
         EXPECT_TRUE(std::equal(stub.begin(), stub.end(), edited.begin()));
     }
 }
@@ -77,7 +80,8 @@ TEST(AttachPe, ImageSectionLastAndAligned) {
         EXPECT_EQ(pe->optional.size_of_image % pe->optional.section_alignment, 0u);
         EXPECT_GE(pe->optional.size_of_image, last.virtual_address + last.virtual_size);
         EXPECT_EQ(pe->sections_end(), program.value().size()) << "the package goes right behind";
-        EXPECT_TRUE(std::equal(image.begin(), image.end(), program.value().begin() + last.raw_offset));
+        EXPECT_TRUE(
+            std::equal(image.begin(), image.end(), program.value().begin() + last.raw_offset));
     }
 }
 

@@ -109,12 +109,10 @@ TEST(ParseHeader, FolderNames) {
         std::string expected;
     };
     const Case cases[] = {
-        {"", 0, "E_N0"},
-        {"", 0x1A2B, "E_N1A2B"},
-        {"", 0xFFFFFFFF, "E_NFFFFFFFF"},
-        {"X", 0x1A2B, "X"},                  // a stored name wins over the number
-        {"runtime", 7, "runtime"},
-        {"\xB1\x5C", 7, "\xB1\x5C"},         // a GBK character whose trail byte is '\'
+        {"", 0, "E_N0"},           {"", 0x1A2B, "E_N1A2B"},     {"", 0xFFFFFFFF, "E_NFFFFFFFF"},
+        {"X", 0x1A2B, "X"},  // a stored name wins over the number
+        {"runtime", 7, "runtime"}, {"\xB1\x5C", 7, "\xB1\x5C"},  // a GBK character whose trail byte
+                                                                 // is '\'
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected);
@@ -216,9 +214,9 @@ TEST(Decompress, DamagedStreams) {
         return build_package(fields);
     };
     const std::vector<uint8_t> packages[] = {
-        damaged([](std::vector<uint8_t>& s) { s.back() ^= 1; }),       // wrong check value
+        damaged([](std::vector<uint8_t>& s) { s.back() ^= 1; }),           // wrong check value
         damaged([](std::vector<uint8_t>& s) { s.resize(s.size() - 5); }),  // cut short
-        damaged([](std::vector<uint8_t>& s) { s[0] = 0x00; }),          // not a zlib header
+        damaged([](std::vector<uint8_t>& s) { s[0] = 0x00; }),             // not a zlib header
     };
     for (const std::vector<uint8_t>& package : packages) {
         auto header = parse_header(package);
@@ -291,7 +289,8 @@ TEST(FileList, KernelLibraryIsTheLastMatchIgnoringCase) {
 }
 
 TEST(Writer, RoundTripThroughTheReader) {
-    const RuntimeFile files[] = {{"krnln.fne", std::vector<uint8_t>(5000, 7)}, {"internet.fne", {1}}};
+    const RuntimeFile files[] = {{"krnln.fne", std::vector<uint8_t>(5000, 7)},
+                                 {"internet.fne", {1}}};
     std::vector<uint8_t> package = build_package(files, 0xBEEF, "", 0x01020304, 9);
     std::vector<uint8_t> program(2000, 0xCC);
     append_package(program, package);

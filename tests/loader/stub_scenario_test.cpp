@@ -42,7 +42,7 @@ PackageFields fields_for(std::span<const RuntimeFile> files, uint32_t folder_num
 }
 
 class StubScenario : public ::testing::Test {
-protected:
+  protected:
     fs::path temp() const { return scratch_ / "tmp"; }
     fs::path runtime_folder(const std::string& name = "E_N1A2B") const { return temp() / name; }
 
@@ -80,13 +80,15 @@ protected:
 
     std::string transcript() const { return test_support::read_text(scratch_ / "transcript"); }
     std::string handoff_line() const {
-        return "handoff image-aligned=yes in-section=n/a head=" + test_support::hex_head(image_) + "\n";
+        return "handoff image-aligned=yes in-section=n/a head=" + test_support::hex_head(image_) +
+               "\n";
     }
 
     void expect_failure(const test_support::RunResult& result, const std::string& message) {
         EXPECT_EQ(result.exit_code, 0);
         EXPECT_EQ(result.err, "Error: " + message + "\n");
-        EXPECT_EQ(transcript(), "msgbox title=\"Error\" icon=error buttons=ok text=\"" + message + "\"\n");
+        EXPECT_EQ(transcript(),
+                  "msgbox title=\"Error\" icon=error buttons=ok text=\"" + message + "\"\n");
     }
 
     ScratchDir scratch_;
@@ -187,9 +189,9 @@ TEST_F(StubScenario, EachFailureShowsItsMessage) {
 TEST_F(StubScenario, TemporaryFolderTooDeep) {
     const RuntimeFile files[] = {{"krnln.fne", kernel_library(0)}};
     fs::path path = program(files);
-    auto result = test_support::run(
-        {path.string()},
-        {"TMPDIR=/" + std::string(5000, 'a'), "WJRT_TRANSCRIPT=" + (scratch_ / "transcript").string()});
+    auto result = test_support::run({path.string()},
+                                    {"TMPDIR=/" + std::string(5000, 'a'),
+                                     "WJRT_TRANSCRIPT=" + (scratch_ / "transcript").string()});
     expect_failure(result, "Can't retrieve the temporary directory!");
 }
 
@@ -310,7 +312,8 @@ TEST_F(StubScenario, SecondInstanceStartsWhileTheFirstRuns) {
     fs::path second = program(second_files, "second");
     fs::path release = scratch_ / "release";
 
-    int pid = test_support::start({first.string()}, environment({"STANDIN_HOLD=" + release.string()}));
+    int pid =
+        test_support::start({first.string()}, environment({"STANDIN_HOLD=" + release.string()}));
     for (int i = 0; i < 2000 && transcript().empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ASSERT_EQ(transcript(), handoff_line()) << "the first instance reached its hand-off";

@@ -36,7 +36,8 @@ const char* in_image_section(const void* image) {
         base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
     const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
     for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
-        if (std::memcmp(section->Name, loader::kImageSectionName, sizeof loader::kImageSectionName) == 0)
+        if (std::memcmp(section->Name, loader::kImageSectionName,
+                        sizeof loader::kImageSectionName) == 0)
             return base + section->VirtualAddress == image ? "yes" : "no";
     }
     return "no";

@@ -51,7 +51,8 @@ std::string read_text(const fs::path& path) {
 void write_bytes(const fs::path& path, std::span<const uint8_t> bytes, bool executable) {
     {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
         if (!out)
             throw std::runtime_error("cannot write " + path.string());
     }
@@ -94,7 +95,8 @@ std::vector<uint8_t> make_program(std::span<const uint8_t> stub, std::span<const
 
 namespace {
 
-std::vector<char*> environment_with(const std::vector<std::string>& extra, std::vector<std::string>& storage) {
+std::vector<char*> environment_with(const std::vector<std::string>& extra,
+                                    std::vector<std::string>& storage) {
     storage.clear();
     for (char** entry = environ; *entry != nullptr; ++entry) {
         std::string text = *entry;
@@ -118,8 +120,10 @@ int spawn(const std::vector<std::string>& argv, const std::vector<std::string>& 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
     std::vector<std::string> args = argv;
     std::vector<char*> arg_pointers;
     for (std::string& a : args)
@@ -128,7 +132,8 @@ int spawn(const std::vector<std::string>& argv, const std::vector<std::string>& 
     std::vector<std::string> storage;
     std::vector<char*> env = environment_with(environment, storage);
     pid_t pid = -1;
-    int status = posix_spawn(&pid, arg_pointers[0], &actions, nullptr, arg_pointers.data(), env.data());
+    int status =
+        posix_spawn(&pid, arg_pointers[0], &actions, nullptr, arg_pointers.data(), env.data());
     posix_spawn_file_actions_destroy(&actions);
     if (status != 0)
         throw std::runtime_error("cannot start " + argv[0]);
