@@ -44,7 +44,10 @@ build: configure
 test: deps
 	$(MAKE) build
 	$(MAKE) fuzz
-	ctest --test-dir $(NATIVE) --output-on-failure -j $(JOBS)
+	@# One wine environment held for the whole run, instead of one per test program.
+	bash scripts/wine-env.sh start make >/dev/null
+	ctest --test-dir $(NATIVE) --output-on-failure -j $(JOBS); status=$$?; \
+	  bash scripts/wine-env.sh stop make; exit $$status
 
 fuzz: $(FUZZ)/build.ninja
 	cmake --build $(FUZZ) -j $(JOBS)

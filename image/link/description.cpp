@@ -1,0 +1,469 @@
+#include "image/link/description.h"
+
+#include <iconv.h>
+
+#include <charconv>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#include "common/base/byte_reader.h"
+#include "runtime/contract/runtime_abi.h"
+
+namespace image::link {
+
+using base::fail;
+
+std::optional<std::string> to_gbk(const std::string& utf8) {
+    bool ascii = true;
+    for (char c : utf8)
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii)
+        return utf8;
+    iconv_t converter = iconv_open("GBK", "UTF-8");
+    if (converter == reinterpret_cast<iconv_t>(-1))
+        return std::nullopt;
+    std::string in = utf8;
+    std::string out(utf8.size() * 2 + 4, '\0');
+    char* in_at = in.data();
+    size_t in_left = in.size();
+    char* out_at = out.data();
+    size_t out_left = out.size();
+    size_t result = iconv(converter, &in_at, &in_left, &out_at, &out_left);
+    iconv_close(converter);
+    if (result == static_cast<size_t>(-1) || in_left != 0)
+        return std::nullopt;
+    out.resize(out.size() - out_left);
+    return out;
+}
+
+std::vector<std::string> ProgramDescription::handler_names() const {
+    std::vector<std::string> names;
+    for (const WindowDescription& window : windows) {
+        for (const UnitDescription& unit : window.units) {
+            for (const EventDescription& event : unit.events)
+                names.push_back(event.handler);
+        }
+    }
+    return names;
+}
+
+std::optional<size_t> ProgramDescription::library_position(const std::string& name) const {
+    for (size_t i = 0; i < libraries.size(); ++i) {
+        if (libraries[i].name == name)
+            return i;
+    }
+    return std::nullopt;
+}
+
+std::optional<size_t> ProgramDescription::dll_number(const std::string& alias) const {
+    for (size_t i = 0; i < dlls.size(); ++i) {
+        if (dlls[i].alias == alias)
+            return i;
+    }
+    return std::nullopt;
+}
+
+bool ProgramDescription::defines_identifier(uint32_t id) const {
+    for (const WindowDescription& window : windows) {
+        if (window.window.id == id)
+            return true;
+        for (const UnitDescription& unit : window.units) {
+            if (unit.unit.id == id)
+                return true;
+        }
+    }
+    return false;
+}
+
+namespace {
+
+struct Token {
+    std::string text;
+    bool quoted = false;
+};
+
+// Splits a line into words and quoted texts ("...", with \" \\ \n \t \r).
+LinkResult<std::vector<Token>> tokenize(const std::string& line, int number) {
+    std::vector<Token> tokens;
+    size_t i = 0;
+    auto error = [&](const std::string& what) {
+        return fail("line " + std::to_string(number) + ": " + what);
+    };
+    while (i < line.size()) {
+        char c = line[i];
+        if (c == ' ' || c == '\t' || c == '\r') {
+            ++i;
+        } else if (c == '#') {
+            break;
+        } else if (c == '"') {
+            Token token{"", true};
+            ++i;
+            for (;;) {
+                if (i >= line.size())
+                    return error("a text without its closing quote");
+                char d = line[i++];
+                if (d == '"')
+                    break;
+                if (d == '\\') {
+                    if (i >= line.size())
+                        return error("a backslash at the end of a text");
+                    char e = line[i++];
+                    switch (e) {
+                        case 'n':
+                            token.text += '\n';
+                            break;
+                        case 't':
+                            token.text += '\t';
+                            break;
+                        case 'r':
+                            token.text += '\r';
+                            break;
+                        case '"':
+                            token.text += '"';
+                            break;
+                        case '\\':
+                            token.text += '\\';
+                            break;
+                        default:
+                            return error(std::string("unknown escape \\") + e);
+                    }
+                } else {
+                    token.text += d;
+                }
+            }
+            tokens.push_back(std::move(token));
+        } else {
+            size_t end = line.find_first_of(" \t\r#\"", i);
+            if (end == std::string::npos)
+                end = line.size();
+            tokens.push_back({line.substr(i, end - i), false});
+            i = end;
+        }
+    }
+    return tokens;
+}
+
+std::optional<uint32_t> parse_hex(const std::string& text) {
+    uint32_t value = 0;
+    if (text.empty() || text.size() > 8)
+        return std::nullopt;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+    if (error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+std::optional<int64_t> parse_integer(const std::string& text) {
+    int64_t value = 0;
+    const char* begin = text.data();
+    const char* end = text.data() + text.size();
+    int base = 10;
+    bool negative = false;
+    if (begin != end && *begin == '-') {
+        negative = true;
+        ++begin;
+    }
+    if (end - begin > 2 && begin[0] == '0' && (begin[1] == 'x' || begin[1] == 'X')) {
+        base = 16;
+        begin += 2;
+    }
+    auto [at, error] = std::from_chars(begin, end, value, base);
+    if (begin == end || error != std::errc() || at != end)
+        return std::nullopt;
+    return negative ? -value : value;
+}
+
+const std::map<std::string, std::pair<std::string, uint32_t>>& named_types() {
+    static const std::map<std::string, std::pair<std::string, uint32_t>> types = {
+        {"window", {"krnln", RT_TYPE_NUMBER(RT_UNIT_WINDOW)}},
+        {"edit", {"krnln", RT_TYPE_NUMBER(RT_UNIT_EDIT)}},
+        {"picture", {"krnln", RT_TYPE_NUMBER(RT_UNIT_PICTURE)}},
+        {"canvas", {"krnln", RT_TYPE_NUMBER(RT_UNIT_CANVAS)}},
+        {"group", {"krnln", RT_TYPE_NUMBER(RT_UNIT_GROUP)}},
+        {"label", {"krnln", RT_TYPE_NUMBER(RT_UNIT_LABEL)}},
+        {"button", {"krnln", RT_TYPE_NUMBER(RT_UNIT_BUTTON)}},
+        {"radio", {"krnln", RT_TYPE_NUMBER(RT_UNIT_RADIO)}},
+        {"list", {"krnln", RT_TYPE_NUMBER(RT_UNIT_LIST)}},
+        {"hyperlink", {"krnln", RT_TYPE_NUMBER(RT_UNIT_HYPERLINK)}},
+        {"picture-button", {"krnln", RT_TYPE_NUMBER(RT_UNIT_PICTURE_BUTTON)}},
+        {"zip", {"eCompress", RT_ECOMPRESS_ZIP}},
+        {"transparent-label", {"iext", RT_IEXT_TRANSPARENT_LABEL}},
+        {"html-view", {"HtmlView", RT_HTMLVIEW_BROWSER}},
+    };
+    return types;
+}
+
+class Parser {
+  public:
+    explicit Parser(std::filesystem::path base) : base_(std::move(base)) {
+        description_.libraries.push_back(*known_library("krnln"));
+    }
+
+    LinkResult<ProgramDescription> parse(const std::string& text) {
+        size_t start = 0;
+        int number = 0;
+        while (start <= text.size()) {
+            size_t end = text.find('\n', start);
+            if (end == std::string::npos)
+                end = text.size();
+            ++number;
+            auto tokens = TRY(tokenize(text.substr(start, end - start), number));
+            if (!tokens.empty())
+                TRY(line(tokens, number));
+            start = end + 1;
+        }
+        TRY(finish());
+        return std::move(description_);
+    }
+
+  private:
+    using Tokens = std::vector<Token>;
+
+    base::Failure<std::string> error(int number, const std::string& what) {
+        return fail("line " + std::to_string(number) + ": " + what);
+    }
+
+    LinkResult<uint32_t> hex_word(const Token& token, int number) {
+        auto value = parse_hex(token.text);
+        if (!value || token.quoted)
+            return error(number, "expected a hexadecimal number, got " + token.text);
+        return *value;
+    }
+
+    LinkResult<int64_t> integer(const Token& token, int number, int64_t low, int64_t high) {
+        auto value = parse_integer(token.text);
+        if (!value || token.quoted || *value < low || *value > high)
+            return error(number, "expected a number from " + std::to_string(low) + " to " +
+                                     std::to_string(high) + ", got " + token.text);
+        return *value;
+    }
+
+    LinkResult<std::string> gbk_text(const Token& token, int number) {
+        if (!token.quoted)
+            return error(number, "expected a quoted text, got " + token.text);
+        auto gbk = to_gbk(token.text);
+        if (!gbk)
+            return error(number, "the text has a character without a GBK form");
+        return *gbk;
+    }
+
+    LinkResult<uint32_t> unit_type(const Token& token, int number) {
+        std::string library;
+        uint32_t type_number = 0;
+        auto named = named_types().find(token.text);
+        if (named != named_types().end()) {
+            library = named->second.first;
+            type_number = named->second.second;
+        } else {
+            size_t colon = token.text.find(':');
+            auto value = colon == std::string::npos ? std::nullopt
+                                                    : parse_integer(token.text.substr(colon + 1));
+            if (!value || *value <= 0 || *value > 0xFFFF)
+                return error(number, "unknown unit type " + token.text);
+            library = token.text.substr(0, colon);
+            type_number = static_cast<uint32_t>(*value);
+        }
+        auto position = description_.library_position(library);
+        if (!position)
+            return error(number, "unit type " + token.text + " needs library " + library);
+        return static_cast<uint32_t>((*position + 1) << 16 | type_number);
+    }
+
+    void append_u32(std::vector<uint8_t>& out, uint32_t value) {
+        uint8_t bytes[4];
+        base::store_le32(bytes, value);
+        out.insert(out.end(), bytes, bytes + 4);
+    }
+
+    LinkResult<void> need(const Tokens& tokens, size_t count, int number) {
+        if (tokens.size() != count)
+            return error(number, "'" + tokens[0].text + "' takes " + std::to_string(count - 1) +
+                                     " value(s)");
+        return {};
+    }
+
+    LinkResult<void> line(const Tokens& t, int number) {
+        const std::string& keyword = t[0].text;
+        if (keyword == "library") {
+            TRY(need(t, 2, number));
+            if (!windows().empty())
+                return error(number, "libraries come before the windows");
+            const LibraryEntry* entry = known_library(t[1].text);
+            if (entry == nullptr)
+                return error(number, "unknown library " + t[1].text);
+            if (description_.library_position(t[1].text))
+                return error(number, "library " + t[1].text + " is listed twice");
+            description_.libraries.push_back(*entry);
+        } else if (keyword == "dll") {
+            TRY(need(t, 4, number));
+            if (description_.dll_number(t[1].text))
+                return error(number, "DLL alias " + t[1].text + " is declared twice");
+            if (!t[2].quoted)
+                return error(number, "the DLL's library is a quoted text (may be empty)");
+            description_.dlls.push_back({t[1].text, {t[2].text, t[3].text}});
+        } else if (keyword == "next-id") {
+            TRY(need(t, 2, number));
+            description_.next_id = TRY(hex_word(t[1], number));
+        } else if (keyword == "window") {
+            return window_line(t, number);
+        } else if (keyword == "unit") {
+            return unit_line(t, number);
+        } else {
+            return unit_attribute(t, number);
+        }
+        return {};
+    }
+
+    std::vector<WindowDescription>& windows() { return description_.windows; }
+
+    LinkResult<void> window_line(const Tokens& t, int number) {
+        if (t.size() < 2)
+            return error(number, "'window' takes its identifier");
+        WindowDescription window;
+        window.line = number;
+        window.window.id = TRY(hex_word(t[1], number));
+        for (size_t i = 2; i < t.size(); ++i) {
+            if (t[i].text == "block" && i + 1 < t.size()) {
+                window.window.block_id = TRY(hex_word(t[++i], number));
+            } else if (t[i].text == "reserved" && i + 2 < t.size()) {
+                window.window.table_reserved = TRY(hex_word(t[++i], number));
+                window.window.block_reserved = TRY(hex_word(t[++i], number));
+            } else {
+                return error(number, "unknown window attribute " + t[i].text);
+            }
+        }
+        if (RT_ID_CLASS(window.window.id) != RT_CLASS_WINDOW)
+            return error(number, "a window identifier has class 52");
+        if (description_.defines_identifier(window.window.id))
+            return error(number, "identifier " + t[1].text + " is used twice");
+        windows().push_back(std::move(window));
+        return {};
+    }
+
+    LinkResult<void> unit_line(const Tokens& t, int number) {
+        if (windows().empty())
+            return error(number, "a unit outside a window");
+        TRY(need(t, 4, number));
+        UnitDescription unit;
+        unit.line = number;
+        unit.unit.id = TRY(hex_word(t[1], number));
+        unit.unit.type = TRY(unit_type(t[2], number));
+        unit.unit.name = TRY(gbk_text(t[3], number));
+        WindowDescription& window = windows().back();
+        const bool first = window.units.empty();
+        if (first && RT_ID_CLASS(unit.unit.id) != RT_CLASS_WINDOW_UNIT)
+            return error(number, "a window's first unit is its own record (class 06)");
+        if (!first && RT_ID_CLASS(unit.unit.id) != RT_CLASS_UNIT)
+            return error(number, "a unit identifier has class 16");
+        if (first && !unit.unit.name.empty())
+            return error(number, "the window's own record has an empty name");
+        if (description_.defines_identifier(unit.unit.id))
+            return error(number, "identifier " + t[1].text + " is used twice");
+        window.units.push_back(std::move(unit));
+        return {};
+    }
+
+    LinkResult<void> unit_attribute(const Tokens& t, int number) {
+        const std::string& keyword = t[0].text;
+        if (windows().empty() || windows().back().units.empty())
+            return error(number, "'" + keyword + "' outside a unit");
+        UnitDescription& ud = windows().back().units.back();
+        Unit& unit = ud.unit;
+        if (keyword == "at") {
+            TRY(need(t, 5, number));
+            unit.left = static_cast<int32_t>(TRY(integer(t[1], number, INT32_MIN, INT32_MAX)));
+            unit.top = static_cast<int32_t>(TRY(integer(t[2], number, INT32_MIN, INT32_MAX)));
+            unit.width = static_cast<int32_t>(TRY(integer(t[3], number, INT32_MIN, INT32_MAX)));
+            unit.height = static_cast<int32_t>(TRY(integer(t[4], number, INT32_MIN, INT32_MAX)));
+        } else if (keyword == "flags") {
+            for (size_t i = 1; i < t.size(); ++i) {
+                if (t[i].text == "visible")
+                    unit.flags |= kUnitVisible;
+                else if (t[i].text == "disabled")
+                    unit.flags |= kUnitDisabled;
+                else if (t[i].text == "focus")
+                    unit.flags |= kUnitFocus;
+                else
+                    return error(number, "unknown flag " + t[i].text);
+            }
+        } else if (keyword == "parent") {
+            TRY(need(t, 2, number));
+            unit.parent = TRY(hex_word(t[1], number));
+        } else if (keyword == "on") {
+            TRY(need(t, 3, number));
+            int32_t event = static_cast<int32_t>(TRY(integer(t[1], number, INT32_MIN, INT32_MAX)));
+            ud.events.push_back({event, t[2].text});
+        } else if (keyword == "text") {
+            TRY(need(t, 2, number));
+            std::string text = TRY(gbk_text(t[1], number));
+            append_u32(unit.properties, static_cast<uint32_t>(text.size()));
+            unit.properties.insert(unit.properties.end(), text.begin(), text.end());
+        } else if (keyword == "u8") {
+            TRY(need(t, 2, number));
+            unit.properties.push_back(static_cast<uint8_t>(TRY(integer(t[1], number, 0, 255))));
+        } else if (keyword == "u32" || keyword == "i32") {
+            TRY(need(t, 2, number));
+            int64_t value = keyword == "u32" ? TRY(integer(t[1], number, 0, UINT32_MAX))
+                                             : TRY(integer(t[1], number, INT32_MIN, INT32_MAX));
+            append_u32(unit.properties, static_cast<uint32_t>(value));
+        } else if (keyword == "bytes") {
+            for (size_t i = 1; i < t.size(); ++i) {
+                const std::string& hex = t[i].text;
+                if (hex.size() % 2 != 0)
+                    return error(number, "bytes come as pairs of hexadecimal digits");
+                for (size_t j = 0; j < hex.size(); j += 2) {
+                    auto value = parse_hex(hex.substr(j, 2));
+                    if (!value)
+                        return error(number, "bad hexadecimal byte " + hex.substr(j, 2));
+                    unit.properties.push_back(static_cast<uint8_t>(*value));
+                }
+            }
+        } else if (keyword == "file") {
+            TRY(need(t, 2, number));
+            std::ifstream in(base_ / t[1].text, std::ios::binary);
+            if (!in)
+                return error(number, "cannot read " + t[1].text);
+            std::vector<uint8_t> content((std::istreambuf_iterator<char>(in)), {});
+            append_u32(unit.properties, static_cast<uint32_t>(content.size()));
+            unit.properties.insert(unit.properties.end(), content.begin(), content.end());
+        } else {
+            return error(number, "unknown keyword " + keyword);
+        }
+        return {};
+    }
+
+    LinkResult<void> finish() {
+        bool has_start = false;
+        for (const WindowDescription& window : windows()) {
+            has_start = has_start || window.window.id == RT_START_WINDOW;
+            if (window.units.empty())
+                return error(window.line, "a window needs its own record (a unit of class 06)");
+            for (const UnitDescription& unit : window.units) {
+                if (unit.unit.parent == 0)
+                    continue;
+                bool found = false;
+                for (const UnitDescription& other : window.units)
+                    found = found || other.unit.id == unit.unit.parent;
+                if (!found)
+                    return error(unit.line, "the parent is not a unit of the same window");
+            }
+        }
+        if (!has_start)
+            return fail(std::string("no start window 52010001"));
+        return {};
+    }
+
+    std::filesystem::path base_;
+    ProgramDescription description_;
+};
+
+}  // namespace
+
+LinkResult<ProgramDescription> parse_description(const std::string& text,
+                                                 const std::filesystem::path& base_folder) {
+    Parser parser(base_folder);
+    return parser.parse(text);
+}
+
+}  // namespace image::link

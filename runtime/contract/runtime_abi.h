@@ -1,0 +1,141 @@
+/* The contract between program images and the runtime: slot numbers and
+   their signatures, the argument block and its value types, unit type
+   references, and the numbering of commands and properties.
+
+   Plain C, included by the SDK (compiled freestanding into images) and by the
+   kernel library. Nothing else defines these numbers. */
+#ifndef RUNTIME_CONTRACT_RUNTIME_ABI_H
+#define RUNTIME_CONTRACT_RUNTIME_ABI_H
+
+#include <stdint.h>
+
+/* Calls between image and runtime: cdecl on i386; the System V AMD64
+   convention on x86-64 on every operating system, so that one image runs
+   under every runtime. */
+#if defined(__x86_64__)
+#define RT_CALL __attribute__((sysv_abi))
+#elif defined(__i386__)
+#define RT_CALL __attribute__((cdecl))
+#else
+#error "images exist for i386 and x86-64 only"
+#endif
+
+/* ---- Slots: byte offsets into the runtime slot table, as the i386 thunks
+   name them. An x86-64 slot table has 8-byte entries: the thunk operand is
+   twice the slot value. ---- */
+#define RT_SLOT_RUNTIME_ERROR 0x00   /* fatal run-time error, does not return */
+#define RT_SLOT_DLL_CALL 0x04        /* call a declared Windows function */
+#define RT_SLOT_LIBRARY_COMMAND 0x08 /* run a support library command */
+#define RT_SLOT_KERNEL_COMMAND 0x0C  /* run a kernel library command */
+#define RT_SLOT_GET_PROPERTY 0x10    /* read a unit property */
+#define RT_SLOT_SET_PROPERTY 0x14    /* write a unit property */
+#define RT_SLOT_HEAP_NEW 0x18        /* new heap block */
+#define RT_SLOT_HEAP_RESIZE 0x1C     /* resize a heap block */
+#define RT_SLOT_HEAP_FREE 0x20       /* release a heap block */
+#define RT_SLOT_EXIT 0x24            /* end the program */
+#define RT_SLOT_SERVE_EVENTS 0x28    /* serve window events until the program is to end */
+#define RT_SLOT_LOAD_WINDOW 0x2C     /* load and show a window */
+#define RT_SLOT_SERVICE 0x30         /* numbered services, below */
+#define RT_SLOT_COUNT 13
+#define RT_SLOT_INDEX(slot) ((slot) / 4)
+
+/* Run-time error codes passed to RT_SLOT_RUNTIME_ERROR. */
+#define RT_ERROR_INDEX_ABOVE_COUNT 1
+#define RT_ERROR_INDEX_BELOW_ONE 4
+#define RT_ERROR_STACK_UNBALANCED 6
+
+/* Services of RT_SLOT_SERVICE. */
+#define RT_SERVICE_FIND_FILE \
+    0 /* (pattern or 0 to continue, attribute filter, flag, search state*) -> name */
+#define RT_SERVICE_END_FIND 1    /* (search state*) */
+#define RT_SERVICE_EMPTY_ARRAY 2 /* (array variable*, element size) */
+#define RT_SERVICE_ON_RELEASE 3  /* (routine): the global release routine */
+
+/* ---- Argument block: a count, then 12 bytes per argument. ---- */
+#pragma pack(push, 4)
+typedef struct RtArgument {
+    uint32_t low;  /* value, low 32 bits */
+    uint32_t high; /* value, high 32 bits */
+    uint32_t type; /* RT_TYPE_* or a unit type reference */
+} RtArgument;
+
+typedef struct RtArgumentBlock {
+    uint32_t count;
+    RtArgument arguments[1]; /* `count` of them */
+} RtArgumentBlock;
+#pragma pack(pop)
+
+#define RT_TYPE_INT32 0x80000301u
+#define RT_TYPE_FLOAT64 0x80000601u
+#define RT_TYPE_BOOL 0x80000002u     /* 1 true, 0 false */
+#define RT_TYPE_DATETIME 0x80000003u /* 8 bytes */
+#define RT_TYPE_TEXT 0x80000004u     /* address of a zero-terminated GBK text */
+#define RT_TYPE_BYTES 0x80000005u    /* address of a byte array */
+
+/* An array (also a byte array) is a heap block: dimension count (1),
+   element count, then the elements. Indexes start at 1. */
+typedef struct RtArrayHeader {
+    uint32_t dimensions;
+    uint32_t count;
+} RtArrayHeader;
+
+/* ---- Identifiers: class byte, 0x01, 16-bit number. ---- */
+#define RT_ID_CLASS(id) ((uint32_t)(id) >> 24)
+#define RT_CLASS_WINDOW 0x52u
+#define RT_CLASS_WINDOW_UNIT 0x06u
+#define RT_CLASS_UNIT 0x16u
+#define RT_CLASS_BLOCK 0x19u
+#define RT_START_WINDOW 0x52010001u
+
+/* ---- Unit type references: 1-based library number << 16 | type number.
+   Types of the kernel library (library 1): ---- */
+#define RT_UNIT_WINDOW 0x00010001u
+#define RT_UNIT_EDIT 0x00010005u
+#define RT_UNIT_PICTURE 0x00010006u
+#define RT_UNIT_CANVAS 0x00010008u
+#define RT_UNIT_GROUP 0x00010009u
+#define RT_UNIT_LABEL 0x0001000Au
+#define RT_UNIT_BUTTON 0x0001000Bu
+#define RT_UNIT_RADIO 0x0001000Du
+#define RT_UNIT_LIST 0x0001000Fu
+#define RT_UNIT_HYPERLINK 0x0001001Du
+#define RT_UNIT_PICTURE_BUTTON 0x0001002Du
+#define RT_TYPE_LIBRARY(type) ((uint32_t)(type) >> 16)
+#define RT_TYPE_NUMBER(type) ((uint32_t)(type)&0xFFFFu)
+/* Types of support libraries, numbered within their library. */
+#define RT_ECOMPRESS_ZIP 0x0001u
+#define RT_IEXT_TRANSPARENT_LABEL 0x0005u
+#define RT_HTMLVIEW_BROWSER 0x0001u
+
+/* ---- Unit events: 0 is a unit's main event (a click, a window's
+   creation); -1 is a left mouse button press on a transparent label. ---- */
+#define RT_EVENT_MAIN 0
+#define RT_EVENT_LEFT_BUTTON_DOWN (-1)
+
+/* ---- Slot signatures. ---- */
+typedef void(RT_CALL* RtRuntimeErrorFn)(int32_t code);
+/* Calls DLL declaration `number` with `count` pointer-sized arguments. */
+typedef intptr_t(RT_CALL* RtDllCallFn)(int32_t number, int32_t count, const intptr_t* arguments);
+typedef int64_t(RT_CALL* RtLibraryCommandFn)(int32_t library_position, int32_t command,
+                                             const RtArgumentBlock* arguments);
+typedef int64_t(RT_CALL* RtKernelCommandFn)(int32_t command, const RtArgumentBlock* arguments);
+typedef int64_t(RT_CALL* RtGetPropertyFn)(uint32_t window, uint32_t unit, int32_t property,
+                                          int32_t index);
+typedef void(RT_CALL* RtSetPropertyFn)(uint32_t window, uint32_t unit, int32_t property,
+                                       int32_t index, int64_t value);
+typedef void*(RT_CALL* RtHeapNewFn)(uint32_t size);
+typedef void*(RT_CALL* RtHeapResizeFn)(void* block, uint32_t size);
+typedef void(RT_CALL* RtHeapFreeFn)(void* block);
+typedef void(RT_CALL* RtExitFn)(int32_t exit_code);
+typedef void(RT_CALL* RtServeEventsFn)(int32_t zero);
+typedef void(RT_CALL* RtLoadWindowFn)(uint32_t window);
+typedef intptr_t(RT_CALL* RtServiceFn)(int32_t service, intptr_t a, intptr_t b, intptr_t c,
+                                       intptr_t d);
+
+/* Routines that the runtime calls in the image. */
+typedef void(RT_CALL* RtStartRoutine)(void);
+typedef void(RT_CALL* RtReleaseRoutine)(void);
+typedef void(RT_CALL* RtEventHandler)(void);
+typedef void(RT_CALL* RtMouseHandler)(int32_t a, int32_t b, int32_t c);
+
+#endif

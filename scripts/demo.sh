@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# The demo: builds programs from the real loader stubs of all three targets
+# and runs them end to end.
+#
+#   bash scripts/demo.sh BUILD_DIR
+#
+#  1. linux-x64: a program (stub + the probe program's image + a runtime
+#     package) started twice, cold and warm, with its automation transcript;
+#     then a damaged copy, which ends with its loader message.
+#  2. The probe image bound and run by the image test host: every runtime
+#     call it makes, on Linux and, the same image bytes, under wine64.
+#  3. win-x64: the same program under wine64.
+#  4. win-x86: built and checked structurally (this machine cannot run it),
+#     and the i386 probe image's slot thunks.
+set -euo pipefail
+
+build=$(cd "${1:-build}" && pwd)
+repo=$(cd "$(dirname "$0")/.." && pwd)
+native=$build/linux-x64
+scratch=$(mktemp -d /tmp/gs-demo-XXXXXX)
+trap 'rm -rf "$scratch"; bash "$repo/scripts/wine-env.sh" stop demo >/dev/null 2>&1 || true' EXIT
+
+section() { printf '\n== %s\n' "$*"; }
+assemble() {
+  "$native/loader/assemble" --stub "$1" --image "$native/images/probe-x86-64.img" --out "$2" "krnln.fne=$3"
+}
+
+section "linux-x64: stub + image + runtime package"
+assemble "$native/loader/stub" "$scratch/probe" "$native/tests/standin_kernel_0.so"
+mkdir -p "$scratch/tmp"
+export TMPDIR=$scratch/tmp WJRT_TRANSCRIPT=$scratch/transcript.txt
+"$scratch/probe" >/dev/null
+"$scratch/probe" >/dev/null
+echo "runtime folder: $(ls "$scratch/tmp")"
+ls -l "$scratch/tmp"/*/ | sed 's/^/  /'
+echo "transcript (cold start, then warm start):"
+sed 's/^/  /' "$WJRT_TRANSCRIPT"
+
+section "linux-x64: a damaged program shows its loader message"
+cp "$scratch/probe" "$scratch/damaged"
+printf '\x00' | dd of="$scratch/damaged" bs=1 seek=$(($(stat -c %s "$scratch/damaged") - 1)) conv=notrunc status=none
+: >"$WJRT_TRANSCRIPT"
+"$scratch/damaged" || true
+sed 's/^/  transcript: /' "$WJRT_TRANSCRIPT"
+unset WJRT_TRANSCRIPT
+
+section "the probe image bound and run by the test host on Linux"
+"$native/tests/image_host" "$native/images/probe-x86-64.img" | sed 's/^/  /'
+
+section "win-x64 under wine64"
+if eval "$(bash "$repo/scripts/wine-env.sh" start demo)"; then
+  wine=${WINE:-/usr/lib/wine/wine64}
+  assemble "$build/win-x64/loader/stub.exe" "$scratch/probe.exe" "$build/win-x64/tests/standin_kernel_0.dll"
+  WJRT_TRANSCRIPT="Z:${scratch//\//\\}\\wine-transcript.txt" "$wine" "$scratch/probe.exe" >/dev/null 2>&1
+  sed 's/^/  transcript: /' "$scratch/wine-transcript.txt"
+  echo "  the same probe image under the win-x64 test host:"
+  "$wine" "$build/win-x64/tests/image_host.exe" "Z:${native//\//\\}\\images\\probe-x86-64.img" 2>/dev/null |
+    tr -d '\r' >"$scratch/wine-run.txt"
+  "$native/tests/image_host" "$native/images/probe-x86-64.img" >"$scratch/linux-run.txt"
+  if cmp -s "$scratch/wine-run.txt" "$scratch/linux-run.txt"; then
+    echo "  identical to the Linux run ($(wc -l <"$scratch/linux-run.txt") calls)"
+  else
+    echo "  DIFFERS from the Linux run:"
+    diff "$scratch/linux-run.txt" "$scratch/wine-run.txt" | sed 's/^/    /'
+  fi
+else
+  echo "  wine64 is not available here"
+fi
+
+section "win-x86: structure of the 32-bit program (not runnable here)"
+"$native/loader/assemble" --stub "$build/win-x86/loader/stub.exe" --image "$native/images/probe-i386.img" \
+  --out "$scratch/probe32.exe" "krnln.fne=$build/win-x86/tests/standin_kernel_0.dll"
+i686-w64-mingw32-objdump -p "$scratch/probe32.exe" | grep -E '^(Magic|ImageBase|Subsystem|DllCharacteristics)' | sed 's/^/  /'
+i686-w64-mingw32-objdump -h "$scratch/probe32.exe" | grep -E '^ +[0-9]+ ' | sed 's/^/  /'
+echo "  i386 probe image:"
+"$native/image/link/imagelink" dump "$native/images/probe-i386.img" | sed -n '1,25p' | sed 's/^/    /'

@@ -1,0 +1,1 @@
+// The smallest program: the SDK's start routine and nothing else.
