@@ -48,7 +48,8 @@ std::string describe(const RtArgumentBlock* block) {
         const RtArgument& a = block->arguments[i];
         char item[96];
         if (a.type == RT_TYPE_TEXT) {
-            const auto* p = reinterpret_cast<const unsigned char*>(static_cast<uintptr_t>(a.low));
+            const uint64_t address = a.low | static_cast<uint64_t>(a.high) << 32;
+            const auto* p = reinterpret_cast<const unsigned char*>(static_cast<uintptr_t>(address));
             std::string hex;
             for (; *p != 0; ++p) {
                 char h[4];
@@ -90,7 +91,9 @@ RT_CALL int64_t library_command(int32_t position, int32_t command, const RtArgum
 RT_CALL int64_t kernel_command(int32_t command, const RtArgumentBlock* block) {
     if (command == 2) {
         using Routine = void(RT_CALL*)(int32_t);
-        auto routine = reinterpret_cast<Routine>(static_cast<uintptr_t>(block->arguments[0].low));
+        const RtArgument& a = block->arguments[0];
+        auto routine = reinterpret_cast<Routine>(
+            static_cast<uintptr_t>(a.low | static_cast<uint64_t>(a.high) << 32));
         say("callback %d", static_cast<int32_t>(block->arguments[1].low));
         routine(static_cast<int32_t>(block->arguments[1].low));
         return 0;

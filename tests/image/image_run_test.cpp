@@ -31,6 +31,11 @@ const char* const kProbeCalls =
     "kernel 1 text:bfe2 int:77 bool:1\n"
     "callback 5\n"
     "kernel 1 text:bbd8b5f7 int:5 bool:1\n"  // called back through the routine's address
+    "heap-new 5\n"                           // a heap text "复制"
+    "heap-new 20\n"                          // an array of three numbers
+    "kernel 1 text:b8b4d6c6 int:60 bool:1\n"
+    "heap-free\n"
+    "heap-free\n"
     "heap-new 100\n"
     "heap-resize 200\n"
     "heap-free\n"

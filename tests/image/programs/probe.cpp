@@ -1,9 +1,12 @@
 // The probe program: its start routine and its window's creation handler
 // call the runtime in a fixed order, so a test host can check every binding
 // by the calls it sees.
+#include "rt/args.h"
+#include "rt/array.h"
 #include "rt/markers.h"
 #include "rt/program.h"
 #include "rt/slots.h"
+#include "rt/text.h"
 
 namespace {
 
@@ -39,19 +42,9 @@ struct ModuleInit {
 };
 ModuleInit g_module_init;
 
-RtArgument argument(uint32_t low, uint32_t high, uint32_t type) {
-    return RtArgument{low, high, type};
-}
-
-void record(const char* text, int32_t number, int32_t flag) {
-    struct {
-        uint32_t count;
-        RtArgument arguments[3];
-    } block{3,
-            {argument(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(text)), 0, RT_TYPE_TEXT),
-             argument(static_cast<uint32_t>(number), 0, RT_TYPE_INT32),
-             argument(static_cast<uint32_t>(flag), 0, RT_TYPE_BOOL)}};
-    rt_kernel_command(kRecord, reinterpret_cast<const RtArgumentBlock*>(&block));
+void record(const char* text, int32_t number, bool flag) {
+    auto block = rt::arguments(rt::text(text), rt::integer(number), rt::logical(flag));
+    rt_kernel_command(kRecord, block.get());
 }
 
 }  // namespace
@@ -69,7 +62,7 @@ RT_CALL void app_release_globals() {
 
 RT_CALL void probe_callback(int32_t value) {
     g_callbacks += value;
-    record("回调", g_callbacks, 1);
+    record("回调", g_callbacks, true);
 }
 
 RT_CALL void on_button_clicked() {}
@@ -79,30 +72,31 @@ RT_CALL void on_window_created() {
 
     rt_set_property(RT_ID(52010001), RT_ID(16010003), kPropertyText, -1, g_shape->area());
     int64_t read_back = rt_get_property(RT_ID(52010001), RT_ID(16010003), kPropertyText, -1);
-    record("读回", static_cast<int32_t>(read_back), 0);
+    record("读回", static_cast<int32_t>(read_back), false);
 
     intptr_t rect[2] = {3, 4};
     intptr_t sum = rt_dll_call(RT_DLL(set_rect), 2, rect);
-    record("DLL", static_cast<int32_t>(sum), 1);
+    record("DLL", static_cast<int32_t>(sum), true);
 
-    struct {
-        uint32_t count;
-        RtArgument arguments[1];
-    } unit{1, {argument(RT_ID(52010001), RT_ID(16010004), RT_TYPE(eCompress, 0001))}};
-    int64_t packed = rt_library_command(RT_LIBRARY(eCompress), 5,
-                                        reinterpret_cast<const RtArgumentBlock*>(&unit));
-    record("库", static_cast<int32_t>(packed), 1);
+    auto unit = rt::arguments(rt::unit(RT_TYPE(eCompress, 0001), RT_ID(52010001), RT_ID(16010004)));
+    int64_t packed = rt_library_command(RT_LIBRARY(eCompress), 5, unit.get());
+    record("库", static_cast<int32_t>(packed), true);
 
     using Callback = void(RT_CALL*)(int32_t);
     Callback callback = &probe_callback;
-    struct {
-        uint32_t count;
-        RtArgument arguments[2];
-    } call{
-        2,
-        {argument(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(callback)), 0, RT_TYPE_INT32),
-         argument(5, 0, RT_TYPE_INT32)}};
-    rt_kernel_command(kCallBack, reinterpret_cast<const RtArgumentBlock*>(&call));
+    auto call =
+        rt::arguments(rt::address_argument(reinterpret_cast<const void*>(callback), RT_TYPE_INT32),
+                      rt::integer(5));
+    rt_kernel_command(kCallBack, call.get());
+
+    {
+        // Heap texts and arrays release themselves.
+        rt::Text copy = rt::Text::copy("复制");
+        rt::Array<int32_t> numbers = rt::Array<int32_t>::of_size(3);
+        for (int32_t i = 1; i <= 3; ++i)
+            numbers[i] = i * 10;
+        record(copy.c_str(), numbers[1] + numbers[2] + numbers[3], numbers.count() == 3);
+    }
 
     void* block = rt_heap_new(100);
     block = rt_heap_resize(block, 200);
