@@ -71,6 +71,8 @@ typedef struct RtArgumentBlock {
 #define RT_TYPE_DATETIME 0x80000003u /* 8 bytes */
 #define RT_TYPE_TEXT 0x80000004u     /* address of a zero-terminated GBK text */
 #define RT_TYPE_BYTES 0x80000005u    /* address of a byte array */
+/* An address argument holds the whole pointer: low half in `low`, high half
+   in `high` (0 in i386 images). */
 
 /* An array (also a byte array) is a heap block: dimension count (1),
    element count, then the elements. Indexes start at 1. */
@@ -111,6 +113,26 @@ typedef struct RtArrayHeader {
    creation); -1 is a left mouse button press on a transparent label. ---- */
 #define RT_EVENT_MAIN 0
 #define RT_EVENT_LEFT_BUTTON_DOWN (-1)
+
+/* ---- Unit properties, read and written through RT_SLOT_GET_PROPERTY and
+   RT_SLOT_SET_PROPERTY with index -1. A text property is written as the
+   address of a GBK text and read as a new heap text that the caller
+   releases. Numbers from 1; later additions take the next free number. ---- */
+#define RT_PROPERTY_TEXT 1         /* caption, or an edit box's content: text */
+#define RT_PROPERTY_LEFT 2         /* pixels, relative to the parent's client area */
+#define RT_PROPERTY_TOP 3
+#define RT_PROPERTY_WIDTH 4
+#define RT_PROPERTY_HEIGHT 5
+#define RT_PROPERTY_VISIBLE 6      /* logical */
+#define RT_PROPERTY_ENABLED 7      /* logical */
+#define RT_PROPERTY_TEXT_COLOUR 8  /* 0x00BBGGRR */
+#define RT_PROPERTY_BACK_COLOUR 9  /* 0x00BBGGRR */
+
+/* ---- Commands. Kernel commands (RT_SLOT_KERNEL_COMMAND) are numbered from
+   1 in the kernel library; each support library numbers its own commands
+   (RT_SLOT_LIBRARY_COMMAND) from 1. Later additions take the next free
+   number of their library. ---- */
+#define RT_KERNEL_MESSAGE_BOX 1    /* (text, icon and buttons, title) -> button */
 
 /* ---- Slot signatures. ---- */
 typedef void(RT_CALL* RtRuntimeErrorFn)(int32_t code);
