@@ -32,3 +32,7 @@ echo "loader start-up benchmarks: $(nproc) cores, scratch $scratch"
   --benchmark_out="$build/bench/loader_startup.json" \
   --benchmark_out_format=json \
   "$@"
+
+echo
+echo "image binding benchmark"
+"$build/bench/image_bind_bench" --benchmark_out="$build/bench/image_bind.json" --benchmark_out_format=json

@@ -548,10 +548,10 @@ ImageResult<Image> read_image(std::span<const uint8_t> bytes) {
     const size_t names_start =
         TRY(read_dll_names(view, header.dll_count, constants.data, image.dlls));
     image.const_segment.data.assign(constants.data.begin(), constants.data.begin() + names_start);
-    image.const_segment.fixups = constants.fixups;
+    image.const_segment.fixups = std::move(segments[kConstSegment].fixups);
     image.windows = TRY(decode_form(segments[kFormSegment].data));
     image.code.data.assign(segments[kCodeSegment].data.begin(), segments[kCodeSegment].data.end());
-    image.code.fixups = segments[kCodeSegment].fixups;
+    image.code.fixups = std::move(segments[kCodeSegment].fixups);
     image.var_size = segments[kVarSegment].header.memory_size;
     image.relocations = TRY(read_relocations(segments[kRelocSegment].data));
 
