@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "common/base/byte_reader.h"
+#include "common/base/hex.h"
 #include "runtime/contract/runtime_abi.h"
 
 namespace image {
@@ -15,13 +16,9 @@ using base::fail;
 
 namespace {
 
-static_assert(RT_SLOT_COUNT * 8 <= kBindPageSize, "the slot table fits its page");
+using base::hex;
 
-std::string hex(uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%" PRIX64, value);
-    return text;
-}
+static_assert(RT_SLOT_COUNT * 8 <= kBindPageSize, "the slot table fits its page");
 
 constexpr uint64_t align_page(uint64_t value) {
     return (value + (kBindPageSize - 1)) & ~uint64_t{kBindPageSize - 1};

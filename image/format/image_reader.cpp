@@ -3,20 +3,17 @@
 #include <cstring>
 
 #include "common/base/byte_reader.h"
+#include "common/base/hex.h"
 #include "image/format/image.h"
 
 namespace image {
 
 namespace {
 
+using base::hex;
+
 base::Failure<std::string> refuse(std::string message) {
     return base::fail(std::move(message));
-}
-
-std::string hex(uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-    return text;
 }
 
 std::string number(uint64_t value) {

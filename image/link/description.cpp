@@ -1,41 +1,17 @@
 #include "image/link/description.h"
 
-#include <iconv.h>
-
 #include <charconv>
 #include <fstream>
 #include <iterator>
 #include <map>
 
 #include "common/base/byte_reader.h"
+#include "common/base/encoding.h"
 #include "runtime/contract/runtime_abi.h"
 
 namespace image::link {
 
 using base::fail;
-
-std::optional<std::string> to_gbk(const std::string& utf8) {
-    bool ascii = true;
-    for (char c : utf8)
-        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    if (ascii)
-        return utf8;
-    iconv_t converter = iconv_open("GBK", "UTF-8");
-    if (converter == reinterpret_cast<iconv_t>(-1))
-        return std::nullopt;
-    std::string in = utf8;
-    std::string out(utf8.size() * 2 + 4, '\0');
-    char* in_at = in.data();
-    size_t in_left = in.size();
-    char* out_at = out.data();
-    size_t out_left = out.size();
-    size_t result = iconv(converter, &in_at, &in_left, &out_at, &out_left);
-    iconv_close(converter);
-    if (result == static_cast<size_t>(-1) || in_left != 0)
-        return std::nullopt;
-    out.resize(out.size() - out_left);
-    return out;
-}
 
 std::vector<std::string> ProgramDescription::handler_names() const {
     std::vector<std::string> names;
@@ -242,7 +218,7 @@ class Parser {
     LinkResult<std::string> gbk_text(const Token& token, int number) {
         if (!token.quoted)
             return error(number, "expected a quoted text, got " + token.text);
-        auto gbk = to_gbk(token.text);
+        auto gbk = base::utf8_to_gbk(token.text);
         if (!gbk)
             return error(number, "the text has a character without a GBK form");
         return *gbk;

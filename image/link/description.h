@@ -78,9 +78,6 @@ template <typename Lookup>
 LinkResult<std::vector<Window>> resolve_windows(const ProgramDescription& description,
                                                 Lookup&& handler_offset);
 
-// UTF-8 to GBK, as texts are stored; nullopt when a character has no GBK form.
-std::optional<std::string> to_gbk(const std::string& utf8);
-
 // ---- template implementation ----
 
 template <typename Lookup>

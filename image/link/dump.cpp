@@ -1,11 +1,10 @@
 #include "image/link/dump.h"
 
-#include <iconv.h>
-
 #include <cstdarg>
 #include <cstdio>
 
 #include "common/base/byte_reader.h"
+#include "common/base/encoding.h"
 #include "image/format/image.h"
 
 namespace image::link {
@@ -13,21 +12,7 @@ namespace image::link {
 namespace {
 
 std::string utf8_of(const std::string& gbk) {
-    iconv_t converter = iconv_open("UTF-8", "GBK");
-    if (converter == reinterpret_cast<iconv_t>(-1))
-        return gbk;
-    std::string in = gbk;
-    std::string out(gbk.size() * 3 + 4, '\0');
-    char* in_at = in.data();
-    size_t in_left = in.size();
-    char* out_at = out.data();
-    size_t out_left = out.size();
-    size_t result = iconv(converter, &in_at, &in_left, &out_at, &out_left);
-    iconv_close(converter);
-    if (result == static_cast<size_t>(-1))
-        return gbk;
-    out.resize(out.size() - out_left);
-    return out;
+    return base::gbk_to_utf8(gbk).value_or(gbk);
 }
 
 __attribute__((format(printf, 2, 3))) void add(std::string& out, const char* format, ...) {

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "common/base/byte_reader.h"
+#include "common/base/hex.h"
 #include "runtime/contract/runtime_abi.h"
 
 namespace image::link {
@@ -14,15 +15,11 @@ using base::fail;
 
 namespace {
 
+using base::hex;
+
 enum class SegmentId { Const, Form, Help, Code, Var };
 constexpr const char* kSectionNames[] = {".const", ".form", ".help", ".code", ".var"};
 constexpr uint64_t kSegmentAlignment = 4096;
-
-std::string hex(uint64_t value) {
-    char text[24];
-    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
-    return text;
-}
 
 struct LinkedSegment {
     int section = -1;  // ELF section index, -1 when the link left it out

@@ -1,6 +1,5 @@
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <iconv.h>
 #include <limits.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -13,6 +12,7 @@
 #include <cstring>
 
 #include "common/automation/transcript.h"
+#include "common/base/encoding.h"
 #include "loader/executable/elf64.h"
 #include "loader/executable/image_section.h"
 #include "loader/package/reader.h"
@@ -107,29 +107,6 @@ bool is_trusted(const struct stat& st) {
     return st.st_uid == geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-std::optional<std::string> gbk_to_utf8(std::string_view gbk) {
-    bool ascii = true;
-    for (char c : gbk)
-        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    if (ascii)
-        return std::string(gbk);
-    iconv_t converter = iconv_open("UTF-8", "GBK");
-    if (converter == reinterpret_cast<iconv_t>(-1))
-        return std::nullopt;
-    std::string in(gbk);
-    std::string out(gbk.size() * 2 + 4, '\0');
-    char* in_at = in.data();
-    size_t in_left = in.size();
-    char* out_at = out.data();
-    size_t out_left = out.size();
-    size_t result = iconv(converter, &in_at, &in_left, &out_at, &out_left);
-    iconv_close(converter);
-    if (result == static_cast<size_t>(-1) || in_left != 0)
-        return std::nullopt;
-    out.resize(out.size() - out_left);
-    return out;
-}
-
 bool same_content(int fd, std::span<const uint8_t> content) {
     uint8_t chunk[65536];
     size_t offset = 0;
@@ -180,7 +157,7 @@ std::optional<Path> temp_folder() {
 }
 
 std::optional<Path> join(const Path& folder, std::string_view ansi_name) {
-    auto name = gbk_to_utf8(ansi_name);
+    auto name = base::gbk_to_utf8(ansi_name);
     if (!name || name->size() > NAME_MAX || folder.size() + name->size() >= PATH_MAX)
         return std::nullopt;
     return folder + *name;
