@@ -154,6 +154,21 @@ typedef void(RT_CALL* RtLoadWindowFn)(uint32_t window);
 typedef intptr_t(RT_CALL* RtServiceFn)(int32_t service, intptr_t a, intptr_t b, intptr_t c,
                                        intptr_t d);
 
+/* ---- Support libraries: files "<name>.fne" beside the kernel library, one
+   per library list entry after the kernel's own. Each exports, in the
+   platform's own C convention: ---- */
+#define RT_LIBRARY_FILE_SUFFIX ".fne"
+#define RT_LIBRARY_COMMAND_EXPORT "LibraryCommand"
+/* What the kernel lends a support library: texts and arrays that a command
+   returns are blocks of the kernel's heap, which the image releases through
+   RT_SLOT_HEAP_FREE. */
+typedef struct RtKernelServices {
+    void* (*heap_new)(uint32_t size);
+    void (*heap_free)(void* block);
+} RtKernelServices;
+typedef int64_t (*RtLibraryCommandExport)(int32_t command, const RtArgumentBlock* arguments,
+                                          const RtKernelServices* kernel);
+
 /* Routines that the runtime calls in the image. */
 typedef void(RT_CALL* RtStartRoutine)(void);
 typedef void(RT_CALL* RtReleaseRoutine)(void);
