@@ -36,3 +36,7 @@ echo "loader start-up benchmarks: $(nproc) cores, scratch $scratch"
 echo
 echo "image binding benchmark"
 "$build/bench/image_bind_bench" --benchmark_out="$build/bench/image_bind.json" --benchmark_out_format=json
+
+echo
+echo "kernel start-up benchmark"
+"$build/bench/kernel_startup_bench" --benchmark_out="$build/bench/kernel_startup.json" --benchmark_out_format=json
