@@ -1,5 +1,6 @@
 #include "image/link/description.h"
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <iterator>
@@ -168,6 +169,44 @@ const std::map<std::string, std::pair<std::string, uint32_t>>& named_types() {
         {"html-view", {"HtmlView", RT_HTMLVIEW_BROWSER}},
     };
     return types;
+}
+
+// The keywords of the unit properties and their form items.
+std::optional<uint8_t> form_item_tag(const std::string& keyword) {
+    static const std::map<std::string, uint8_t> tags = {
+        {"text", RT_FORM_TEXT},
+        {"text-colour", RT_FORM_TEXT_COLOUR},
+        {"back-colour", RT_FORM_BACK_COLOUR},
+        {"font", RT_FORM_FONT},
+        {"items", RT_FORM_ITEMS},
+        {"selected", RT_FORM_SELECTION},
+        {"checked", RT_FORM_CHECKED},
+        {"read-only", RT_FORM_READ_ONLY},
+        {"multi-line", RT_FORM_MULTI_LINE},
+        {"picture", RT_FORM_PICTURE},
+    };
+    auto found = tags.find(keyword);
+    if (found == tags.end())
+        return std::nullopt;
+    return found->second;
+}
+
+// Which units take which items; the runtime refuses the others as well.
+bool form_item_applies(uint32_t type, uint8_t tag) {
+    switch (tag) {
+        case RT_FORM_ITEMS:
+        case RT_FORM_SELECTION:
+            return type == RT_UNIT_LIST;
+        case RT_FORM_CHECKED:
+            return type == RT_UNIT_RADIO;
+        case RT_FORM_READ_ONLY:
+        case RT_FORM_MULTI_LINE:
+            return type == RT_UNIT_EDIT;
+        case RT_FORM_PICTURE:
+            return type == RT_UNIT_PICTURE || type == RT_UNIT_PICTURE_BUTTON ||
+                   type == RT_UNIT_WINDOW;
+    }
+    return true;
 }
 
 class Parser {
@@ -370,19 +409,6 @@ class Parser {
             TRY(need(t, 3, number));
             int32_t event = static_cast<int32_t>(TRY(integer(t[1], number, INT32_MIN, INT32_MAX)));
             ud.events.push_back({event, t[2].text});
-        } else if (keyword == "text") {
-            TRY(need(t, 2, number));
-            std::string text = TRY(gbk_text(t[1], number));
-            append_u32(unit.properties, static_cast<uint32_t>(text.size()));
-            unit.properties.insert(unit.properties.end(), text.begin(), text.end());
-        } else if (keyword == "u8") {
-            TRY(need(t, 2, number));
-            unit.properties.push_back(static_cast<uint8_t>(TRY(integer(t[1], number, 0, 255))));
-        } else if (keyword == "u32" || keyword == "i32") {
-            TRY(need(t, 2, number));
-            int64_t value = keyword == "u32" ? TRY(integer(t[1], number, 0, UINT32_MAX))
-                                             : TRY(integer(t[1], number, INT32_MIN, INT32_MAX));
-            append_u32(unit.properties, static_cast<uint32_t>(value));
         } else if (keyword == "bytes") {
             for (size_t i = 1; i < t.size(); ++i) {
                 const std::string& hex = t[i].text;
@@ -395,17 +421,86 @@ class Parser {
                     unit.properties.push_back(static_cast<uint8_t>(*value));
                 }
             }
-        } else if (keyword == "file") {
-            TRY(need(t, 2, number));
-            std::ifstream in(base_ / t[1].text, std::ios::binary);
-            if (!in)
-                return error(number, "cannot read " + t[1].text);
-            std::vector<uint8_t> content((std::istreambuf_iterator<char>(in)), {});
-            append_u32(unit.properties, static_cast<uint32_t>(content.size()));
-            unit.properties.insert(unit.properties.end(), content.begin(), content.end());
+        } else if (auto tag = form_item_tag(keyword)) {
+            return form_item(ud, *tag, t, number);
         } else {
             return error(number, "unknown keyword " + keyword);
         }
+        return {};
+    }
+
+    // A property of the unit: one tagged item of its record.
+    LinkResult<void> form_item(UnitDescription& ud, uint8_t tag, const Tokens& t, int number) {
+        const std::string& keyword = t[0].text;
+        if (std::find(ud.form_items.begin(), ud.form_items.end(), tag) != ud.form_items.end())
+            return error(number, "'" + keyword + "' is given twice for this unit");
+        if (!form_item_applies(ud.unit.type, tag))
+            return error(number, "'" + keyword + "' does not belong to this unit's type");
+        ud.form_items.push_back(tag);
+        std::vector<uint8_t> item{tag};
+        auto append_text = [&](const std::string& text) {
+            append_u32(item, static_cast<uint32_t>(text.size()));
+            item.insert(item.end(), text.begin(), text.end());
+        };
+        switch (tag) {
+            case RT_FORM_TEXT:
+                TRY(need(t, 2, number));
+                append_text(TRY(gbk_text(t[1], number)));
+                break;
+            case RT_FORM_TEXT_COLOUR:
+            case RT_FORM_BACK_COLOUR:
+                TRY(need(t, 2, number));
+                append_u32(item, static_cast<uint32_t>(TRY(integer(t[1], number, 0, 0xFFFFFF))));
+                break;
+            case RT_FORM_FONT: {
+                if (t.size() < 3)
+                    return error(number, "'font' takes a face and a size in points");
+                const std::string face = TRY(gbk_text(t[1], number));
+                const auto size = static_cast<uint32_t>(TRY(integer(t[2], number, 1, 4096)));
+                uint32_t style = 0;
+                for (size_t i = 3; i < t.size(); ++i) {
+                    if (t[i].text == "bold")
+                        style |= RT_FONT_BOLD;
+                    else if (t[i].text == "italic")
+                        style |= RT_FONT_ITALIC;
+                    else if (t[i].text == "underline")
+                        style |= RT_FONT_UNDERLINE;
+                    else
+                        return error(number, "unknown font style " + t[i].text);
+                }
+                append_u32(item, size);
+                append_u32(item, style);
+                append_text(face);
+                break;
+            }
+            case RT_FORM_ITEMS:
+                append_u32(item, static_cast<uint32_t>(t.size() - 1));
+                for (size_t i = 1; i < t.size(); ++i)
+                    append_text(TRY(gbk_text(t[i], number)));
+                break;
+            case RT_FORM_SELECTION:
+                TRY(need(t, 2, number));
+                append_u32(item, static_cast<uint32_t>(TRY(integer(t[1], number, -1, INT32_MAX))));
+                break;
+            case RT_FORM_CHECKED:
+            case RT_FORM_READ_ONLY:
+            case RT_FORM_MULTI_LINE:
+                TRY(need(t, 1, number));
+                break;
+            case RT_FORM_PICTURE: {
+                TRY(need(t, 2, number));
+                if (!t[1].quoted)
+                    return error(number, "'picture' takes a quoted file name");
+                std::ifstream in(base_ / t[1].text, std::ios::binary);
+                if (!in)
+                    return error(number, "cannot read " + t[1].text);
+                std::vector<uint8_t> content((std::istreambuf_iterator<char>(in)), {});
+                append_u32(item, static_cast<uint32_t>(content.size()));
+                item.insert(item.end(), content.begin(), content.end());
+                break;
+            }
+        }
+        ud.unit.properties.insert(ud.unit.properties.end(), item.begin(), item.end());
         return {};
     }
 

@@ -12,10 +12,25 @@
 //       at 0 0 480 320                 # left top width height
 //       flags visible                  # visible disabled focus
 //       on 0 main_window_created       # event number, handler routine
-//       text "示例"                    # properties, in order: text, u8, u32,
-//                                      # i32, bytes HEX, file "path"
+//       text "示例"                    # caption, or an edit box's content
 //     unit 16010001 button "按钮1"
 //       parent 16010005                # default: the window; children follow
+//
+// The unit's properties (each at most once; stored as the tagged items of
+// RT_FORM_* in runtime_abi.h, in the order written):
+//
+//   text "..."                         every unit: caption or content
+//   text-colour 0x0000FF               every unit: 0xBBGGRR
+//   back-colour 0xFFFFFF               every unit: 0xBBGGRR
+//   font "黑体" 12 bold italic underline  every unit: face, points, styles
+//   items "甲" "乙"                     list box rows
+//   selected 1                         list box: the selected row (from 0)
+//   checked                            radio button
+//   read-only                          edit box
+//   multi-line                         edit box
+//   picture "logo.bmp"                 picture, picture button, window: the
+//                                      file's bytes (relative to the description)
+//   bytes 0A0B0C                       raw bytes, appended as they are
 //
 // Unit types are written by name (window edit picture canvas group label
 // button radio list hyperlink picture-button zip transparent-label
@@ -46,6 +61,7 @@ struct EventDescription {
 struct UnitDescription {
     Unit unit;  // everything but children and handler offsets
     std::vector<EventDescription> events;
+    std::vector<uint8_t> form_items;  // the RT_FORM_* tags written so far
     int line = 0;
 };
 

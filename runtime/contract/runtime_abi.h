@@ -113,11 +113,20 @@ typedef struct RtArrayHeader {
    creation); -1 is a left mouse button press on a transparent label. ---- */
 #define RT_EVENT_MAIN 0
 #define RT_EVENT_LEFT_BUTTON_DOWN (-1)
+/* Edit box: its content changed, typed or set by the program. */
+#define RT_EVENT_CONTENT_CHANGED 1
+/* List box: the user selected a row (a selection by the program runs none). */
+#define RT_EVENT_SELECTION_CHANGED 2
+/* Window's own record: the window is about to close; its units can still be
+   read. */
+#define RT_EVENT_WINDOW_CLOSING 3
 
 /* ---- Unit properties, read and written through RT_SLOT_GET_PROPERTY and
-   RT_SLOT_SET_PROPERTY with index -1. A text property is written as the
-   address of a GBK text and read as a new heap text that the caller
-   releases. Numbers from 1; later additions take the next free number. ---- */
+   RT_SLOT_SET_PROPERTY with index -1 (RT_PROPERTY_ITEM takes a row as its
+   index). A text property is written as the address of a GBK text and read as
+   a new heap text that the caller releases; a logical one reads 1 or 0. The
+   unit 0 or the window's own record names the window itself. Numbers from 1;
+   later additions take the next free number. ---- */
 #define RT_PROPERTY_TEXT 1         /* caption, or an edit box's content: text */
 #define RT_PROPERTY_LEFT 2         /* pixels, relative to the parent's client area */
 #define RT_PROPERTY_TOP 3
@@ -127,12 +136,70 @@ typedef struct RtArrayHeader {
 #define RT_PROPERTY_ENABLED 7      /* logical */
 #define RT_PROPERTY_TEXT_COLOUR 8  /* 0x00BBGGRR */
 #define RT_PROPERTY_BACK_COLOUR 9  /* 0x00BBGGRR */
+#define RT_PROPERTY_FONT_NAME 10   /* text; empty for the system's default face */
+#define RT_PROPERTY_FONT_SIZE 11   /* int, points */
+#define RT_PROPERTY_FONT_STYLE 12  /* int, RT_FONT_* bits */
+/* Bytes: written as the address of a byte array (0 for none), read as a new
+   heap byte array that the caller releases. Picture, picture button, window. */
+#define RT_PROPERTY_PICTURE 13
+#define RT_PROPERTY_ITEM_COUNT 14  /* list box, int, read only: its rows */
+#define RT_PROPERTY_ITEM 15        /* list box, text of the row `index` (from 0) */
+#define RT_PROPERTY_SELECTION 16   /* list box, int: the selected row, -1 for none */
+/* Radio button, logical: checking one unchecks the other radio buttons of
+   the same parent. */
+#define RT_PROPERTY_CHECKED 17
+#define RT_PROPERTY_READ_ONLY 18   /* edit box, logical: the user cannot type into it */
+#define RT_PROPERTY_MULTI_LINE 19  /* edit box, logical: typed text keeps its line breaks */
+
+/* Font styles (RT_PROPERTY_FONT_STYLE). */
+#define RT_FONT_BOLD 0x1
+#define RT_FONT_ITALIC 0x2
+#define RT_FONT_UNDERLINE 0x4
 
 /* ---- Commands. Kernel commands (RT_SLOT_KERNEL_COMMAND) are numbered from
    1 in the kernel library; each support library numbers its own commands
    (RT_SLOT_LIBRARY_COMMAND) from 1. Later additions take the next free
-   number of their library. ---- */
-#define RT_KERNEL_MESSAGE_BOX 1    /* (text, icon and buttons, title) -> button */
+   number of their library. Windows are passed as integers (their
+   identifiers), list boxes as unit arguments (rt::unit). ---- */
+/* (text, int RT_MB_ICON_* | RT_MB_*, title text or 0 for none) -> the
+   RT_MB_ANSWER_* of the button pressed */
+#define RT_KERNEL_MESSAGE_BOX 1
+/* (int window) -> 0: loads and shows the window and returns when it has
+   been closed, serving events meanwhile */
+#define RT_KERNEL_LOAD_WINDOW_MODAL 2
+#define RT_KERNEL_CLOSE_WINDOW 3  /* (int window) -> 0: closes a loaded window */
+/* (unit list box, text, int row or -1 for the end) -> the new row */
+#define RT_KERNEL_INSERT_ITEM 4
+#define RT_KERNEL_REMOVE_ITEM 5   /* (unit list box, int row) -> 0 */
+#define RT_KERNEL_CLEAR_ITEMS 6   /* (unit list box) -> 0 */
+
+/* Message boxes (RT_KERNEL_MESSAGE_BOX): one icon value plus one button value. */
+#define RT_MB_OK 0x00
+#define RT_MB_OK_CANCEL 0x01
+#define RT_MB_YES_NO 0x04
+#define RT_MB_ICON_NONE 0x00
+#define RT_MB_ICON_ERROR 0x10
+#define RT_MB_ICON_INFORMATION 0x40
+#define RT_MB_ANSWER_OK 1
+#define RT_MB_ANSWER_CANCEL 2
+#define RT_MB_ANSWER_YES 6
+#define RT_MB_ANSWER_NO 7
+
+/* ---- Unit properties in the form: the bytes that end a unit record are a
+   sequence of tagged items, each a tag byte and its payload; a tag comes at
+   most once. A text is a u32 length and that many GBK bytes; numbers are
+   little-endian. A unit keeps the defaults of its type (empty texts, no
+   picture, the system's colours and font) for what its record leaves out. ---- */
+#define RT_FORM_TEXT 1        /* text: caption, or an edit box's content */
+#define RT_FORM_TEXT_COLOUR 2 /* u32 0x00BBGGRR */
+#define RT_FORM_BACK_COLOUR 3 /* u32 0x00BBGGRR */
+#define RT_FORM_FONT 4        /* u32 size in points, u32 RT_FONT_* bits, text face */
+#define RT_FORM_ITEMS 5       /* u32 count, then that many texts: a list box's rows */
+#define RT_FORM_SELECTION 6   /* i32: a list box's selected row, -1 for none */
+#define RT_FORM_CHECKED 7     /* no payload: a checked radio button */
+#define RT_FORM_READ_ONLY 8   /* no payload: a read-only edit box */
+#define RT_FORM_MULTI_LINE 9  /* no payload: a multi-line edit box */
+#define RT_FORM_PICTURE 10    /* u32 length, then the picture's bytes */
 
 /* ---- Slot signatures. ---- */
 typedef void(RT_CALL* RtRuntimeErrorFn)(int32_t code);

@@ -1,27 +1,74 @@
 #include "runtime/kernel/runtime.h"
 
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "common/automation/transcript.h"
-#include "common/base/encoding.h"
 #include "common/base/hex.h"
+#include "runtime/kernel/automation/driver.h"
+#include "runtime/kernel/automation/script.h"
+#include "runtime/kernel/automation/script_source.h"
 #include "runtime/kernel/image_location.h"
 #include "runtime/kernel/kernel_host.h"
 #include "runtime/kernel/platform.h"
+#include "runtime/kernel/ui/headless.h"
 
 namespace kernel {
 
 namespace {
 
-uint64_t unit_key(uint32_t window, uint32_t unit) {
-    return static_cast<uint64_t>(window) << 32 | unit;
-}
+// The exit code of a run whose script could not take the user's part.
+constexpr int kAutomationFailureExitCode = 3;
 
-// A transcript text from GBK.
-std::string transcript_text(std::string_view gbk) {
-    return automation::quote(base::gbk_to_utf8(gbk).value_or(std::string(gbk)));
-}
+// The arguments of a kernel command, each checked for its type; a program
+// that passes others ends with a message naming the command.
+class Arguments {
+  public:
+    Arguments(Runtime& runtime, int32_t command, const RtArgumentBlock* block, uint32_t count)
+        : runtime_(runtime), command_(command), block_(block) {
+        const uint32_t given = block != nullptr ? block->count : 0;
+        if (given != count)
+            runtime.fatal("The kernel command " + std::to_string(command) + " takes " +
+                          std::to_string(count) + " argument(s), not " + std::to_string(given) +
+                          ".");
+    }
+
+    int32_t integer(size_t i) const {
+        return static_cast<int32_t>(of_type(i, RT_TYPE_INT32, "an integer").low);
+    }
+    // Windows are named by their identifiers, passed as integers.
+    uint32_t window(size_t i) const { return static_cast<uint32_t>(integer(i)); }
+    // A GBK text; a null address is the empty text.
+    std::string text(size_t i) const {
+        const RtArgument& a = of_type(i, RT_TYPE_TEXT, "a text");
+        const char* address =
+            reinterpret_cast<const char*>(static_cast<uintptr_t>(a.low | uint64_t{a.high} << 32));
+        return address != nullptr ? address : "";
+    }
+    // A unit: low holds its window, high the unit, type its type reference.
+    RtArgument unit(size_t i) const {
+        const RtArgument& a = block_->arguments[i];
+        if ((a.type & 0x80000000u) != 0 || RT_TYPE_LIBRARY(a.type) == 0)
+            wrong(i, "a unit");
+        return a;
+    }
+
+  private:
+    const RtArgument& of_type(size_t i, uint32_t type, const char* what) const {
+        const RtArgument& a = block_->arguments[i];
+        if (a.type != type)
+            wrong(i, what);
+        return a;
+    }
+    [[noreturn]] void wrong(size_t i, const char* what) const {
+        runtime_.fatal("Argument " + std::to_string(i + 1) + " of the kernel command " +
+                       std::to_string(command_) + " is not " + what + ".");
+    }
+
+    Runtime& runtime_;
+    int32_t command_;
+    const RtArgumentBlock* block_;
+};
 
 const char* runtime_error_text(int32_t code) {
     switch (code) {
@@ -51,6 +98,22 @@ void Runtime::run(const void* image) {
     if (bound.is_error())
         fatal("The program image is invalid: " + bound.error());
     bound_ = bound.release_value();
+    auto windows = ui::WindowSystem::create(bound_->model.windows, *this);
+    if (windows.is_error())
+        fatal("The program image is invalid: " + windows.error());
+    windows_ = windows.release_value();
+
+    // The user's part comes from the script; without one, nobody takes it:
+    // the same as a script that has ended.
+    auto source = automation::read_script_source();
+    if (source.is_error())
+        automation_failure(source.error());
+    auto steps = automation::parse_script(source.value().value_or(std::string()));
+    if (steps.is_error())
+        automation_failure("the script's " + steps.error());
+    windows_->set_user_interface(std::make_unique<ui::HeadlessInterface>(
+        automation::ScriptDriver(steps.release_value()), *this));
+
     reinterpret_cast<RtStartRoutine>(static_cast<uintptr_t>(bound_->start_routine))();
     run_release_routine();
 }
@@ -63,15 +126,25 @@ void Runtime::run_release_routine() {
     }
 }
 
-void Runtime::fatal(const std::string& gbk_text) {
-    platform::show_error(gbk_text);
-    run_release_routine();
-    // The program stops in the middle of what it did: its blocks are
-    // abandoned, not leaked.
+void Runtime::abandon_heap() {
     for (void* block : heap_blocks_)
         std::free(block);
     heap_blocks_.clear();
+}
+
+void Runtime::fatal(const std::string& gbk_text) {
+    platform::show_error(gbk_text);
+    run_release_routine();
+    abandon_heap();
     platform::end_process(0);
+}
+
+void Runtime::automation_failure(const std::string& utf8_text) {
+    std::fprintf(stderr, "Automation failure: %s\n", utf8_text.c_str());
+    ::automation::append_transcript_line("automation-failure " + ::automation::quote(utf8_text));
+    run_release_routine();
+    abandon_heap();
+    platform::end_process(kAutomationFailureExitCode);
 }
 
 void Runtime::runtime_error(int32_t code) {
@@ -118,34 +191,56 @@ int64_t Runtime::library_command(int32_t position, int32_t command,
     return entry(command, arguments, &services);
 }
 
-int64_t Runtime::kernel_command(int32_t command, const RtArgumentBlock*) {
+int64_t Runtime::kernel_command(int32_t command, const RtArgumentBlock* arguments) {
+    switch (command) {
+        case RT_KERNEL_MESSAGE_BOX: {
+            Arguments a(*this, command, arguments, 3);
+            const int32_t style = a.integer(1);
+            ui::MessageBoxRequest request;
+            request.text = a.text(0);
+            request.icon = style & ~0x0F;
+            request.buttons = style & 0x0F;
+            request.title = a.text(2);
+            return windows().message_box(request);
+        }
+        case RT_KERNEL_LOAD_WINDOW_MODAL: {
+            Arguments a(*this, command, arguments, 1);
+            windows().load_modal(a.window(0));
+            return 0;
+        }
+        case RT_KERNEL_CLOSE_WINDOW: {
+            Arguments a(*this, command, arguments, 1);
+            windows().close(a.window(0));
+            return 0;
+        }
+        case RT_KERNEL_INSERT_ITEM: {
+            Arguments a(*this, command, arguments, 3);
+            const RtArgument unit = a.unit(0);
+            return windows().insert_item(unit.low, unit.high, a.text(1), a.integer(2));
+        }
+        case RT_KERNEL_REMOVE_ITEM: {
+            Arguments a(*this, command, arguments, 2);
+            const RtArgument unit = a.unit(0);
+            windows().remove_item(unit.low, unit.high, a.integer(1));
+            return 0;
+        }
+        case RT_KERNEL_CLEAR_ITEMS: {
+            Arguments a(*this, command, arguments, 1);
+            const RtArgument unit = a.unit(0);
+            windows().clear_items(unit.low, unit.high);
+            return 0;
+        }
+    }
     fatal("Unknown kernel command " + std::to_string(command) + ".");
 }
 
-int64_t Runtime::get_property(uint32_t window, uint32_t unit, int32_t property) {
-    if (property == RT_PROPERTY_TEXT) {
-        auto found = texts_.find(unit_key(window, unit));
-        const std::string text = found != texts_.end() ? found->second : std::string();
-        auto* copy = static_cast<char*>(heap_new(static_cast<uint32_t>(text.size() + 1)));
-        std::memcpy(copy, text.c_str(), text.size() + 1);
-        return static_cast<int64_t>(reinterpret_cast<uintptr_t>(copy));
-    }
-    auto found = numbers_.find({unit_key(window, unit), property});
-    return found != numbers_.end() ? found->second : 0;
+int64_t Runtime::get_property(uint32_t window, uint32_t unit, int32_t property, int32_t index) {
+    return windows().get_property(window, unit, property, index);
 }
 
-void Runtime::set_property(uint32_t window, uint32_t unit, int32_t property, int64_t value) {
-    if (property == RT_PROPERTY_TEXT) {
-        const char* text = reinterpret_cast<const char*>(static_cast<uintptr_t>(value));
-        std::string copy = text != nullptr ? text : "";
-        automation::append_transcript_line("unit-text " + base::hex(unit) + " " +
-                                           transcript_text(copy));
-        texts_[unit_key(window, unit)] = std::move(copy);
-        return;
-    }
-    automation::append_transcript_line("unit-property " + base::hex(unit) + " " +
-                                       std::to_string(property) + " " + std::to_string(value));
-    numbers_[{unit_key(window, unit), property}] = value;
+void Runtime::set_property(uint32_t window, uint32_t unit, int32_t property, int32_t index,
+                           int64_t value) {
+    windows().set_property(window, unit, property, index, value);
 }
 
 void* Runtime::heap_new(uint32_t size) {
@@ -178,35 +273,27 @@ void Runtime::heap_free(void* block) {
 
 void Runtime::exit(int32_t code) {
     run_release_routine();
-    automation::append_transcript_line("end " + std::to_string(code));
+    ::automation::append_transcript_line("end " + std::to_string(code));
     platform::end_process(code);
 }
 
-const image::Window* Runtime::find_window(uint32_t id) const {
-    for (const image::Window& window : bound_->model.windows) {
-        if (window.id == id)
-            return &window;
-    }
-    return nullptr;
+ui::WindowSystem& Runtime::windows() {
+    if (!windows_)
+        fatal("The program uses its windows before it runs.");
+    return *windows_;
 }
 
 void Runtime::load_window(uint32_t id) {
-    const image::Window* window = find_window(id);
-    if (window == nullptr)
-        fatal("The program has no window " + base::hex(id) + ".");
-    open_windows_.push_back(id);
-    automation::append_transcript_line("window-open " + base::hex(id));
-    // The window's creation: event 0 of its own record.
-    for (const image::UnitEvent& event : window->units.front().events) {
-        if (event.event == RT_EVENT_MAIN)
-            reinterpret_cast<RtEventHandler>(
-                static_cast<uintptr_t>(bound_->code_offset_address(event.handler)))();
-    }
+    windows().load(id);
 }
 
 void Runtime::serve_events() {
-    // Without a user (or a script taking the user's part), nothing more can
-    // happen in a window: the program ends.
+    windows().serve_events();
+}
+
+void Runtime::run_handler(uint32_t code_offset) {
+    reinterpret_cast<RtEventHandler>(
+        static_cast<uintptr_t>(bound_->code_offset_address(code_offset)))();
 }
 
 intptr_t Runtime::service(int32_t number, intptr_t a, intptr_t b, intptr_t, intptr_t) {

@@ -4,7 +4,7 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -12,10 +12,11 @@
 
 #include "image/bind/binder.h"
 #include "runtime/contract/runtime_abi.h"
+#include "runtime/kernel/ui/window_system.h"
 
 namespace kernel {
 
-class Runtime {
+class Runtime final : public ui::Host {
   public:
     static Runtime& instance();
 
@@ -28,9 +29,10 @@ class Runtime {
     intptr_t dll_call(int32_t number, int32_t count, const intptr_t* arguments);
     int64_t library_command(int32_t position, int32_t command, const RtArgumentBlock* arguments);
     int64_t kernel_command(int32_t command, const RtArgumentBlock* arguments);
-    int64_t get_property(uint32_t window, uint32_t unit, int32_t property);
-    void set_property(uint32_t window, uint32_t unit, int32_t property, int64_t value);
-    void* heap_new(uint32_t size);
+    int64_t get_property(uint32_t window, uint32_t unit, int32_t property, int32_t index);
+    void set_property(uint32_t window, uint32_t unit, int32_t property, int32_t index,
+                      int64_t value);
+    void* heap_new(uint32_t size) override;
     void* heap_resize(void* block, uint32_t size);
     void heap_free(void* block);
     [[noreturn]] void exit(int32_t code);
@@ -39,7 +41,12 @@ class Runtime {
     intptr_t service(int32_t number, intptr_t a, intptr_t b, intptr_t c, intptr_t d);
 
     // Shows the message and ends the program (release routine included).
-    [[noreturn]] void fatal(const std::string& gbk_text);
+    [[noreturn]] void fatal(const std::string& gbk_text) override;
+
+    // ---- for the window system ----
+    void run_handler(uint32_t code_offset) override;
+    [[noreturn]] void automation_failure(const std::string& utf8_text) override;
+    [[noreturn]] void end_program() override { exit(0); }
 
     // For the binding host.
     std::vector<void*>& libraries() { return libraries_; }
@@ -47,14 +54,15 @@ class Runtime {
   private:
     Runtime() = default;
     void run_release_routine();
-    const image::Window* find_window(uint32_t id) const;
+    // Gives back every block the program still holds: it stops in the middle
+    // of what it did, so they are abandoned, not leaked.
+    void abandon_heap();
+    ui::WindowSystem& windows();
 
     std::optional<image::BoundImage> bound_;
     std::vector<void*> libraries_;  // by list position; the kernel's own is null
     RtReleaseRoutine release_ = nullptr;
-    std::vector<uint32_t> open_windows_;
-    std::map<std::pair<uint64_t, int32_t>, int64_t> numbers_;  // (window << 32 | unit, property)
-    std::map<uint64_t, std::string> texts_;                    // window << 32 | unit
+    std::unique_ptr<ui::WindowSystem> windows_;
     // Every heap block the program holds: releasing anything else is an
     // error, and what a fatal end leaves behind is given back.
     std::unordered_set<void*> heap_blocks_;

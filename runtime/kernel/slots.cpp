@@ -25,12 +25,12 @@ RT_CALL int64_t library_command(int32_t position, int32_t command,
 RT_CALL int64_t kernel_command(int32_t command, const RtArgumentBlock* arguments) {
     return runtime().kernel_command(command, arguments);
 }
-RT_CALL int64_t get_property(uint32_t window, uint32_t unit, int32_t property, int32_t) {
-    return runtime().get_property(window, unit, property);
+RT_CALL int64_t get_property(uint32_t window, uint32_t unit, int32_t property, int32_t index) {
+    return runtime().get_property(window, unit, property, index);
 }
-RT_CALL void set_property(uint32_t window, uint32_t unit, int32_t property, int32_t,
+RT_CALL void set_property(uint32_t window, uint32_t unit, int32_t property, int32_t index,
                           int64_t value) {
-    runtime().set_property(window, unit, property, value);
+    runtime().set_property(window, unit, property, index, value);
 }
 RT_CALL void* heap_new(uint32_t size) {
     return runtime().heap_new(size);

@@ -305,8 +305,8 @@ TEST(ProgramDescription, ParsesAndRefuses) {
     EXPECT_EQ(d.libraries[0].name, "krnln");
     const Unit& window = d.windows[0].units[0].unit;
     EXPECT_EQ(window.flags, kUnitVisible | kUnitFocus);
-    // "标题" in GBK behind its length.
-    EXPECT_EQ(window.properties, (std::vector<uint8_t>{4, 0, 0, 0, 0xB1, 0xEA, 0xCC, 0xE2}));
+    // The text item: its tag, then "标题" in GBK behind its length.
+    EXPECT_EQ(window.properties, (std::vector<uint8_t>{1, 4, 0, 0, 0, 0xB1, 0xEA, 0xCC, 0xE2}));
     EXPECT_EQ(d.windows[0].units[2].unit.name,
               "\xB0\xB4\xC5\xA5"
               "1");

@@ -24,20 +24,21 @@ std::vector<uint8_t> image_of(const std::string& program) {
 }
 
 const char* const kChain =
-    "window-open 0x52010001\n"
-    "unit-text 0x16010002 \"你好\"\n"  // written, then read back as a heap text...
-    "unit-property 0x16010002 6 1\n"   // ...equal to what was written
-    "unit-property 0x16010002 4 42\n"  // array elements 1 and 2
-    "unit-property 0x16010002 5 0\n"   // an empty array's count
-    "unit-property 0x16010002 2 99\n"  // the release routine
+    "window-open 0x52010001 \"\"\n"
+    "unit-text 编辑框1 \"你好\"\n"      // written, then read back as a heap text equal
+                                        // to it: the unit stays visible (no line)
+    "unit-place 编辑框1 10 10 42 24\n"  // the width: array elements 1 and 2
+    "unit-place 编辑框1 10 10 42 0\n"   // the height: an empty array's count
+    "script-end open=0x52010001\n"      // nobody to take the user's part
+    "unit-place 编辑框1 99 10 42 0\n"   // the release routine
     "end 0\n";
 
 std::string error_then_release(const std::string& message) {
-    return "window-open 0x52010001\n"
+    return "window-open 0x52010001 \"\"\n"
            "msgbox title=\"Error\" icon=error buttons=ok text=\"" +
            message +
            "\"\n"
-           "unit-property 0x16010002 2 99\n";
+           "unit-place 编辑框1 99 10 200 24\n";
 }
 
 struct Scenario {

@@ -1,0 +1,150 @@
+#include "runtime/kernel/automation/driver.h"
+
+#include "common/automation/transcript.h"
+#include "common/base/encoding.h"
+#include "common/base/hex.h"
+#include "runtime/contract/runtime_abi.h"
+
+namespace kernel::automation {
+
+using ::automation::append_transcript_line;
+using ::automation::quote;
+using base::fail;
+using base::hex;
+
+namespace {
+
+std::string utf8(std::string_view gbk) {
+    return base::gbk_to_utf8(gbk).value_or(std::string(gbk));
+}
+
+const char* answer_name(int32_t answer) {
+    switch (answer) {
+        case RT_MB_ANSWER_OK:
+            return "ok";
+        case RT_MB_ANSWER_CANCEL:
+            return "cancel";
+        case RT_MB_ANSWER_YES:
+            return "yes";
+        case RT_MB_ANSWER_NO:
+            return "no";
+    }
+    return "?";
+}
+
+bool offers(int32_t buttons, int32_t answer) {
+    switch (buttons) {
+        case RT_MB_OK:
+            return answer == RT_MB_ANSWER_OK;
+        case RT_MB_OK_CANCEL:
+            return answer == RT_MB_ANSWER_OK || answer == RT_MB_ANSWER_CANCEL;
+        case RT_MB_YES_NO:
+            return answer == RT_MB_ANSWER_YES || answer == RT_MB_ANSWER_NO;
+    }
+    return false;
+}
+
+std::string step_label(const Step& step) {
+    return "line " + std::to_string(step.line) + " (" + step.source + ")";
+}
+
+}  // namespace
+
+ui::Result<bool> ScriptDriver::perform_next(ui::WindowSystem& system) {
+    if (next_ >= steps_.size())
+        return false;
+    const Step& step = steps_[next_++];
+    auto done = perform(step, system);
+    if (done.is_error())
+        return fail(step_label(step) + ": " + done.error());
+    return true;
+}
+
+ui::Result<void> ScriptDriver::perform(const Step& step, ui::WindowSystem& system) {
+    ui::WindowState* active = system.active_window();
+    if (step.kind == StepKind::Answer)
+        return fail(std::string("no message box is up"));
+    if (active == nullptr)
+        return fail(std::string("no window is open"));
+    const uint32_t active_id = active->id();
+
+    switch (step.kind) {
+        case StepKind::ExpectWindow:
+            if (active_id != step.window)
+                return fail("the window in front is " + hex(active_id));
+            return {};
+        case StepKind::Activate: {
+            ui::WindowState* window = system.window(step.window);
+            if (window == nullptr || !window->open)
+                return fail("the window " + hex(step.window) + " is not open");
+            if (!system.reachable(step.window))
+                return fail("a modal window is in front of the window " + hex(step.window));
+            append_transcript_line("user-activate " + hex(step.window));
+            system.activate(step.window);
+            return {};
+        }
+        case StepKind::Close:
+            if (!active->units.front().now.visible)
+                return fail("the window " + hex(active_id) + " is hidden");
+            append_transcript_line("user-close " + hex(active_id));
+            system.user_close(active_id);
+            return {};
+        default:
+            break;
+    }
+
+    ui::UnitState* unit = active->unit_named(step.unit);
+    if (unit == nullptr)
+        return fail("the window " + hex(active_id) + " has no unit " + utf8(step.unit));
+    const uint32_t unit_id = unit->id();
+    const std::string name = ui::display_name(*unit);
+    if (step.kind == StepKind::ExpectText) {
+        if (unit->now.text != step.text)
+            return fail("the text of " + name + " is " + quote(utf8(unit->now.text)));
+        return {};
+    }
+    if (std::string why = system.why_unusable(*active, *unit); !why.empty())
+        return fail(why);
+
+    switch (step.kind) {
+        case StepKind::Click:
+            append_transcript_line("user-click " + name);
+            system.click(active_id, unit_id);
+            return {};
+        case StepKind::Type:
+            if (unit->type() != RT_UNIT_EDIT)
+                return fail("the unit " + name + " is not an edit box");
+            if (unit->now.read_only)
+                return fail("the edit box " + name + " is read-only");
+            append_transcript_line("user-type " + name + " " + quote(utf8(step.text)));
+            system.type(active_id, unit_id, step.text);
+            return {};
+        case StepKind::Select:
+            if (unit->type() != RT_UNIT_LIST)
+                return fail("the unit " + name + " is not a list box");
+            if (static_cast<size_t>(step.row) >= unit->now.items.size())
+                return fail("the list box " + name + " has " +
+                            std::to_string(unit->now.items.size()) + " rows");
+            append_transcript_line("user-select " + name + " " + std::to_string(step.row));
+            system.select(active_id, unit_id, step.row);
+            return {};
+        default:
+            return {};
+    }
+}
+
+ui::Result<int32_t> ScriptDriver::answer(const ui::MessageBoxRequest& box) {
+    const std::string what = "the message box " + quote(utf8(box.text)) + " is up";
+    if (next_ >= steps_.size())
+        return fail(what + ", and the script has ended");
+    const Step& step = steps_[next_];
+    if (step.kind != StepKind::Answer)
+        return fail(what + ", and the next step is not an answer: " + step_label(step));
+    ++next_;
+    if (!offers(box.buttons, step.answer))
+        return fail(what + ", and it has no button " + answer_name(step.answer) + ": " +
+                    step_label(step));
+    return step.answer;
+}
+
+}  // namespace kernel::automation

@@ -1,0 +1,42 @@
+// Automation scripts: the user's part in a run, one step a line (UTF-8).
+//
+//   # a comment; blank lines are skipped
+//   click 按钮1                  click a unit of the window in front
+//   type 编辑框1 "text"          replace an edit box's content, as typed
+//   select 列表框1 2             select a list box row (counted from 0)
+//   answer ok|cancel|yes|no      answer the message box that is up
+//   close                        close the window in front, as its user would
+//   activate 52010002            bring another open window to the front
+//   expect-window 52010002       the window in front must be this one
+//   expect-text 编辑框1 "text"   the unit's text must be this
+//
+// Units are named by their unit names; a name with spaces is quoted. Quoted
+// texts take \" \\ \n \r \t. Window identifiers are hexadecimal.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/base/error_or.h"
+
+namespace kernel::automation {
+
+enum class StepKind { Click, Type, Select, Answer, Close, Activate, ExpectWindow, ExpectText };
+
+struct Step {
+    StepKind kind = StepKind::Close;
+    int line = 0;        // in the script, from 1
+    std::string source;  // the line as written, for messages (UTF-8)
+    std::string unit;    // unit name, GBK
+    std::string text;    // GBK
+    int32_t row = 0;
+    uint32_t window = 0;
+    int32_t answer = 0;  // RT_MB_ANSWER_*
+};
+
+// The steps, or the first line that is not one ("line 3: ...").
+base::ErrorOr<std::vector<Step>, std::string> parse_script(std::string_view utf8);
+
+}  // namespace kernel::automation

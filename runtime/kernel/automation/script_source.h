@@ -1,0 +1,19 @@
+// Where the script comes from: the file that the environment variable
+// WJRT_SCRIPT names (UTF-8 text). One implementation per system:
+// script_source_posix.cpp, script_source_win32.cpp.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "common/base/error_or.h"
+
+namespace kernel::automation {
+
+inline constexpr const char* kScriptVariable = "WJRT_SCRIPT";
+
+// The script's text; nullopt when the variable is not set; an error (UTF-8)
+// when the file cannot be read.
+base::ErrorOr<std::optional<std::string>, std::string> read_script_source();
+
+}  // namespace kernel::automation

@@ -1,0 +1,33 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "runtime/kernel/automation/script_source.h"
+
+namespace kernel::automation {
+
+base::ErrorOr<std::optional<std::string>, std::string> read_script_source() {
+    const char* path = std::getenv(kScriptVariable);
+    if (path == nullptr || *path == '\0')
+        return std::optional<std::string>();
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return base::fail("cannot open the script " + std::string(path));
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            close(fd);
+            return base::fail("cannot read the script " + std::string(path));
+        }
+        if (got == 0)
+            break;
+        text.append(buffer, static_cast<size_t>(got));
+    }
+    close(fd);
+    return std::optional<std::string>(std::move(text));
+}
+
+}  // namespace kernel::automation

@@ -1,0 +1,237 @@
+#include "runtime/kernel/ui/model.h"
+
+#include <set>
+
+#include "common/base/byte_reader.h"
+#include "common/base/encoding.h"
+#include "common/base/hex.h"
+#include "runtime/contract/runtime_abi.h"
+
+namespace kernel::ui {
+
+using base::fail;
+
+namespace {
+
+constexpr uint32_t kWhite = 0x00FFFFFF;
+constexpr uint32_t kFace = 0x00F0F0F0;
+
+// Reads the tagged items that end a unit record.
+class ItemReader {
+  public:
+    explicit ItemReader(std::span<const uint8_t> bytes) : view_(bytes) {}
+
+    bool done() const { return at_ >= view_.size(); }
+    size_t at() const { return at_; }
+
+    Result<uint8_t> tag() {
+        auto value = view_.slice(at_, 1);
+        if (!value)
+            return fail(std::string("the items end early"));
+        ++at_;
+        return (*value)[0];
+    }
+    Result<uint32_t> u32(const char* what) {
+        auto value = view_.u32(at_);
+        if (!value)
+            return fail(std::string(what) + " runs past the end of the record");
+        at_ += 4;
+        return *value;
+    }
+    Result<std::span<const uint8_t>> bytes(const char* what) {
+        const uint32_t length = TRY(u32(what));
+        auto value = view_.slice(at_, length);
+        if (!value)
+            return fail(std::string(what) + " of " + std::to_string(length) +
+                        " bytes runs past the end of the record");
+        at_ += length;
+        return *value;
+    }
+    Result<std::string> text(const char* what) {
+        std::span<const uint8_t> value = TRY(bytes(what));
+        std::string text(value.begin(), value.end());
+        if (text.find('\0') != std::string::npos)
+            return fail(std::string(what) + " holds a zero byte");
+        return text;
+    }
+
+  private:
+    base::ByteView view_;
+    size_t at_ = 0;
+};
+
+Result<void> read_item(ItemReader& reader, uint8_t tag, Properties& p) {
+    switch (tag) {
+        case RT_FORM_TEXT:
+            p.text = TRY(reader.text("the text"));
+            return {};
+        case RT_FORM_TEXT_COLOUR:
+            p.text_colour = TRY(reader.u32("the text colour"));
+            return {};
+        case RT_FORM_BACK_COLOUR:
+            p.back_colour = TRY(reader.u32("the background colour"));
+            return {};
+        case RT_FORM_FONT:
+            p.font.size = static_cast<int32_t>(TRY(reader.u32("the font size")));
+            p.font.style = static_cast<int32_t>(TRY(reader.u32("the font style")));
+            p.font.name = TRY(reader.text("the font face"));
+            if (p.font.size <= 0)
+                return fail("a font size of " + std::to_string(p.font.size) + " points");
+            return {};
+        case RT_FORM_ITEMS: {
+            const uint32_t count = TRY(reader.u32("the item count"));
+            for (uint32_t i = 0; i < count; ++i)
+                p.items.push_back(TRY(reader.text("an item")));
+            return {};
+        }
+        case RT_FORM_SELECTION:
+            p.selection = static_cast<int32_t>(TRY(reader.u32("the selected row")));
+            return {};
+        case RT_FORM_CHECKED:
+            p.checked = true;
+            return {};
+        case RT_FORM_READ_ONLY:
+            p.read_only = true;
+            return {};
+        case RT_FORM_MULTI_LINE:
+            p.multi_line = true;
+            return {};
+        case RT_FORM_PICTURE: {
+            std::span<const uint8_t> picture = TRY(reader.bytes("the picture"));
+            p.picture.assign(picture.begin(), picture.end());
+            return {};
+        }
+    }
+    return fail("unknown item " + std::to_string(tag));
+}
+
+}  // namespace
+
+bool form_item_applies(uint32_t type, uint8_t tag) {
+    switch (tag) {
+        case RT_FORM_TEXT:
+        case RT_FORM_TEXT_COLOUR:
+        case RT_FORM_BACK_COLOUR:
+        case RT_FORM_FONT:
+            return true;
+        case RT_FORM_ITEMS:
+        case RT_FORM_SELECTION:
+            return type == RT_UNIT_LIST;
+        case RT_FORM_CHECKED:
+            return type == RT_UNIT_RADIO;
+        case RT_FORM_READ_ONLY:
+        case RT_FORM_MULTI_LINE:
+            return type == RT_UNIT_EDIT;
+        case RT_FORM_PICTURE:
+            return type == RT_UNIT_PICTURE || type == RT_UNIT_PICTURE_BUTTON ||
+                   type == RT_UNIT_WINDOW;
+    }
+    return false;
+}
+
+bool property_applies(uint32_t type, int32_t property) {
+    switch (property) {
+        case RT_PROPERTY_TEXT:
+        case RT_PROPERTY_LEFT:
+        case RT_PROPERTY_TOP:
+        case RT_PROPERTY_WIDTH:
+        case RT_PROPERTY_HEIGHT:
+        case RT_PROPERTY_VISIBLE:
+        case RT_PROPERTY_ENABLED:
+        case RT_PROPERTY_TEXT_COLOUR:
+        case RT_PROPERTY_BACK_COLOUR:
+        case RT_PROPERTY_FONT_NAME:
+        case RT_PROPERTY_FONT_SIZE:
+        case RT_PROPERTY_FONT_STYLE:
+            return true;
+        case RT_PROPERTY_PICTURE:
+            return form_item_applies(type, RT_FORM_PICTURE);
+        case RT_PROPERTY_ITEM_COUNT:
+        case RT_PROPERTY_ITEM:
+        case RT_PROPERTY_SELECTION:
+            return type == RT_UNIT_LIST;
+        case RT_PROPERTY_CHECKED:
+            return type == RT_UNIT_RADIO;
+        case RT_PROPERTY_READ_ONLY:
+        case RT_PROPERTY_MULTI_LINE:
+            return type == RT_UNIT_EDIT;
+    }
+    return false;
+}
+
+Result<Properties> initial_properties(const image::Unit& unit) {
+    Properties p;
+    p.left = unit.left;
+    p.top = unit.top;
+    p.width = unit.width;
+    p.height = unit.height;
+    p.visible = (unit.flags & image::kUnitVisible) != 0;
+    p.enabled = (unit.flags & image::kUnitDisabled) == 0;
+    p.focus = (unit.flags & image::kUnitFocus) != 0;
+    p.back_colour = unit.type == RT_UNIT_EDIT || unit.type == RT_UNIT_LIST ? kWhite : kFace;
+
+    ItemReader reader(unit.properties);
+    std::set<uint8_t> seen;
+    while (!reader.done()) {
+        const size_t at = reader.at();
+        const uint8_t tag = TRY(reader.tag());
+        auto where = [&](const std::string& what) {
+            return fail("item " + std::to_string(tag) + " at byte " + std::to_string(at) + ": " +
+                        what);
+        };
+        if (!seen.insert(tag).second)
+            return where("comes twice");
+        if (tag >= RT_FORM_TEXT && tag <= RT_FORM_PICTURE && !form_item_applies(unit.type, tag))
+            return where("does not belong to a unit of type " + base::hex(unit.type));
+        auto read = read_item(reader, tag, p);
+        if (read.is_error())
+            return where(read.error());
+    }
+    if (p.selection < -1 || p.selection >= static_cast<int32_t>(p.items.size()))
+        return fail("the selected row " + std::to_string(p.selection) + " is not one of its " +
+                    std::to_string(p.items.size()) + " rows");
+    return p;
+}
+
+void WindowState::rebuild() {
+    units.clear();
+    for (size_t i = 0; i < form->units.size(); ++i)
+        units.push_back({&form->units[i], initial[i]});
+    used = true;
+}
+
+UnitState* WindowState::unit(uint32_t id) {
+    if (id == 0)
+        return &units.front();
+    for (UnitState& unit : units) {
+        if (unit.id() == id)
+            return &unit;
+    }
+    return nullptr;
+}
+
+UnitState* WindowState::unit_named(std::string_view name) {
+    for (size_t i = 1; i < units.size(); ++i) {
+        if (units[i].name() == name)
+            return &units[i];
+    }
+    return nullptr;
+}
+
+UnitState* WindowState::parent_of(const UnitState& unit) {
+    if (unit.form->parent == 0 || &unit == &units.front())
+        return nullptr;
+    for (UnitState& other : units) {
+        if (other.id() == unit.form->parent && &other != &unit)
+            return &other;
+    }
+    return nullptr;
+}
+
+std::string display_name(const UnitState& unit) {
+    if (unit.name().empty())
+        return base::hex(unit.id());
+    return base::gbk_to_utf8(unit.name()).value_or(base::hex(unit.id()));
+}
+
+}  // namespace kernel::ui

@@ -1,0 +1,89 @@
+// The window and unit model: what each window of the program holds while it
+// runs, built from the image's forms. Texts are GBK, as the program sees them.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "common/base/error_or.h"
+#include "image/format/image.h"
+
+namespace kernel::ui {
+
+template <typename T>
+using Result = base::ErrorOr<T, std::string>;
+
+struct Font {
+    std::string name;   // GBK; empty for the system's default face
+    int32_t size = 9;   // points
+    int32_t style = 0;  // RT_FONT_* bits
+    bool operator==(const Font&) const = default;
+};
+
+// Everything of a unit that the program reads and writes.
+struct Properties {
+    std::string text;  // caption, or an edit box's content
+    int32_t left = 0, top = 0, width = 0, height = 0;
+    bool visible = false;
+    bool enabled = true;
+    bool focus = false;
+    uint32_t text_colour = 0;
+    uint32_t back_colour = 0;
+    Font font;
+    std::vector<uint8_t> picture;
+    std::vector<std::string> items;  // list box rows
+    int32_t selection = -1;          // list box: selected row, -1 for none
+    bool checked = false;            // radio button
+    bool read_only = false;          // edit box
+    bool multi_line = false;         // edit box
+    bool operator==(const Properties&) const = default;
+};
+
+// The properties a unit starts with: its record's place and flags, the
+// defaults of its type, and the tagged items that end its record (see
+// RT_FORM_* in runtime_abi.h). The error names what is wrong with the items.
+Result<Properties> initial_properties(const image::Unit& unit);
+
+// Whether a form item (RT_FORM_*) or a property (RT_PROPERTY_*) belongs to
+// units of `type`.
+bool form_item_applies(uint32_t type, uint8_t tag);
+bool property_applies(uint32_t type, int32_t property);
+
+struct UnitState {
+    const image::Unit* form = nullptr;  // the unit's record in the bound image
+    Properties now;
+
+    uint32_t id() const { return form->id; }
+    uint32_t type() const { return form->type; }
+    const std::string& name() const { return form->name; }
+};
+
+struct WindowState {
+    const image::Window* form = nullptr;
+    std::vector<Properties> initial;  // per unit, in form order
+    std::vector<UnitState> units;     // the window's own record first
+    bool open = false;
+    bool modal = false;
+    bool closing = false;
+    bool used = false;  // built for an opening or a program's access since the form
+    // Counts the openings: a modal loop waits for the closing of its own one.
+    uint32_t generation = 0;
+
+    uint32_t id() const { return form->id; }
+    // Units from the form's initial values.
+    void rebuild();
+    // The unit with this identifier (0 or the own record's identifier names
+    // the window itself); null when the window has none.
+    UnitState* unit(uint32_t id);
+    // The first unit of this name (GBK), the window's own record excluded.
+    UnitState* unit_named(std::string_view name);
+    UnitState* parent_of(const UnitState& unit);
+};
+
+// A unit's name for messages and transcripts: its name in UTF-8, or its
+// identifier when it has no name.
+std::string display_name(const UnitState& unit);
+
+}  // namespace kernel::ui

@@ -1,0 +1,61 @@
+// The user-interface backend: what shows the windows to a person and brings
+// back what the person does. The headless backend (headless.h) keeps
+// everything in the model, writes the transcript and takes the person's part
+// from a script; a backend with real windows implements the same interface.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "runtime/kernel/ui/model.h"
+
+namespace kernel::ui {
+
+class WindowSystem;
+
+struct MessageBoxRequest {
+    std::string text;     // GBK
+    std::string title;    // GBK; empty for none
+    int32_t icon = 0;     // RT_MB_ICON_*
+    int32_t buttons = 0;  // RT_MB_OK, RT_MB_OK_CANCEL or RT_MB_YES_NO
+};
+
+// What changed in a unit that a person sees.
+enum class Aspect {
+    Text,
+    Visible,
+    Enabled,
+    Checked,
+    Place,         // left, top, width or height
+    Selection,     // list box
+    ItemInserted,  // list box: `row` is the new row
+    ItemRemoved,   // list box: `row` was removed
+    ItemText,      // list box: `row` has a new text
+    ItemsCleared,  // list box
+};
+
+struct Change {
+    Aspect aspect;
+    int32_t row = -1;
+};
+
+class UserInterface {
+  public:
+    virtual ~UserInterface() = default;
+
+    // A window was opened (its units as the form has them) or closed.
+    virtual void window_opened(const WindowState& window) = 0;
+    virtual void window_closed(const WindowState& window) = 0;
+    // A unit of an open window changed; `unit` holds the new state.
+    virtual void unit_changed(const WindowState& window, const UnitState& unit,
+                              const Change& change) = 0;
+
+    // Shows a message box and waits for the person's answer (RT_MB_ANSWER_*).
+    virtual int32_t message_box(const MessageBoxRequest& request) = 0;
+
+    // Waits until the person does one thing, and does it through `system`'s
+    // user actions. False when nothing more will come: the program is to end.
+    virtual bool serve_one(WindowSystem& system) = 0;
+};
+
+}  // namespace kernel::ui

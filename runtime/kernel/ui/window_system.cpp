@@ -1,0 +1,525 @@
+#include "runtime/kernel/ui/window_system.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/base/hex.h"
+#include "runtime/contract/runtime_abi.h"
+
+namespace kernel::ui {
+
+using base::fail;
+using base::hex;
+
+namespace {
+
+bool known_property(int32_t property) {
+    return property >= RT_PROPERTY_TEXT && property <= RT_PROPERTY_MULTI_LINE;
+}
+
+int64_t address_value(const void* address) {
+    return static_cast<int64_t>(reinterpret_cast<uintptr_t>(address));
+}
+
+template <typename T>
+const T* value_address(int64_t value) {
+    return reinterpret_cast<const T*>(static_cast<uintptr_t>(value));
+}
+
+}  // namespace
+
+Result<std::unique_ptr<WindowSystem>> WindowSystem::create(const std::vector<image::Window>& forms,
+                                                           Host& host) {
+    std::unique_ptr<WindowSystem> system(new WindowSystem(host));
+    for (const image::Window& form : forms) {
+        auto window = std::make_unique<WindowState>();
+        window->form = &form;
+        for (const image::Unit& unit : form.units) {
+            auto initial = initial_properties(unit);
+            if (initial.is_error())
+                return fail("the unit " + (unit.name.empty() ? hex(unit.id) : unit.name) +
+                            " of the window " + hex(form.id) + ": " + initial.error());
+            window->initial.push_back(initial.release_value());
+        }
+        system->windows_[form.id] = std::move(window);
+    }
+    return system;
+}
+
+// ---- lookups ----
+
+WindowState& WindowSystem::program_window(uint32_t id) {
+    auto found = windows_.find(id);
+    if (found == windows_.end())
+        fatal("The program has no window " + hex(id) + ".");
+    WindowState& window = *found->second;
+    if (!window.used)
+        window.rebuild();
+    return window;
+}
+
+UnitState& WindowSystem::program_unit(WindowState& window, uint32_t id) {
+    UnitState* unit = window.unit(id);
+    if (unit == nullptr)
+        fatal("The window " + hex(window.id()) + " has no unit " + hex(id) + ".");
+    return *unit;
+}
+
+std::string WindowSystem::unit_label(const WindowState& window, const UnitState& unit) const {
+    if (&unit == &window.units.front())
+        return "the window " + hex(window.id());
+    return "the unit " + unit.name() + " (" + hex(unit.id()) + ") of the window " +
+           hex(window.id());
+}
+
+WindowState* WindowSystem::window(uint32_t id) {
+    auto found = windows_.find(id);
+    return found != windows_.end() ? found->second.get() : nullptr;
+}
+
+WindowState* WindowSystem::active_window() {
+    return stack_.empty() ? nullptr : window(stack_.back());
+}
+
+bool WindowSystem::reachable(uint32_t id) const {
+    auto at = std::find(stack_.begin(), stack_.end(), id);
+    if (at == stack_.end())
+        return false;
+    for (auto above = at + 1; above != stack_.end(); ++above) {
+        if (windows_.at(*above)->modal)
+            return false;
+    }
+    return true;
+}
+
+std::string WindowSystem::why_unusable(WindowState& window, UnitState& unit) {
+    for (UnitState* at = &unit; at != nullptr; at = window.parent_of(*at)) {
+        const std::string which =
+            at == &unit ? "the unit " + display_name(unit)
+                        : "the unit " + display_name(*at) + " that holds " + display_name(unit);
+        if (!at->now.visible)
+            return which + " is hidden";
+        if (!at->now.enabled)
+            return which + " is disabled";
+    }
+    const Properties& own = window.units.front().now;
+    if (!own.visible)
+        return "the window " + hex(window.id()) + " is hidden";
+    if (!own.enabled)
+        return "the window " + hex(window.id()) + " is disabled";
+    return {};
+}
+
+// ---- window life ----
+
+void WindowSystem::open(WindowState& window, bool modal) {
+    // A window that was open before starts again from its form.
+    if (window.generation > 0 || !window.used)
+        window.rebuild();
+    window.open = true;
+    window.modal = modal;
+    ++window.generation;
+    stack_.push_back(window.id());
+    if (user_interface_)
+        user_interface_->window_opened(window);
+    fire(window.id(), 0, RT_EVENT_MAIN);
+}
+
+void WindowSystem::load(uint32_t id) {
+    WindowState& window = program_window(id);
+    if (window.open) {
+        activate(id);
+        return;
+    }
+    open(window, false);
+}
+
+void WindowSystem::load_modal(uint32_t id) {
+    WindowState& window = program_window(id);
+    if (window.open)
+        fatal("The window " + hex(id) + " is already loaded; it cannot be shown modal.");
+    open(window, true);
+    const uint32_t generation = window.generation;
+    while (window.open && window.generation == generation)
+        serve_one();
+}
+
+void WindowSystem::close(uint32_t id) {
+    WindowState& window = program_window(id);
+    if (!window.open)
+        fatal("The window " + hex(id) + " is not loaded; it cannot be closed.");
+    close_open(id);
+}
+
+void WindowSystem::close_open(uint32_t id) {
+    WindowState& window = *windows_.at(id);
+    if (window.closing)
+        return;  // closed from its own closing event: it is closing already
+    window.closing = true;
+    fire(id, 0, RT_EVENT_WINDOW_CLOSING);
+    window.closing = false;
+    if (!window.open)
+        return;
+    window.open = false;
+    window.modal = false;
+    stack_.erase(std::find(stack_.begin(), stack_.end(), id));
+    if (user_interface_)
+        user_interface_->window_closed(window);
+}
+
+void WindowSystem::serve_events() {
+    while (!stack_.empty())
+        serve_one();
+}
+
+void WindowSystem::serve_one() {
+    if (!user_interface_ || !user_interface_->serve_one(*this))
+        host_.end_program();
+}
+
+int32_t WindowSystem::message_box(const MessageBoxRequest& request) {
+    if (request.icon != RT_MB_ICON_NONE && request.icon != RT_MB_ICON_ERROR &&
+        request.icon != RT_MB_ICON_INFORMATION)
+        fatal("A message box asks for the unknown icon " +
+              hex(static_cast<uint32_t>(request.icon)) + ".");
+    if (request.buttons != RT_MB_OK && request.buttons != RT_MB_OK_CANCEL &&
+        request.buttons != RT_MB_YES_NO)
+        fatal("A message box asks for the unknown buttons " +
+              hex(static_cast<uint32_t>(request.buttons)) + ".");
+    if (!user_interface_)
+        host_.end_program();
+    return user_interface_->message_box(request);
+}
+
+void WindowSystem::fire(uint32_t window_id, uint32_t unit_id, int32_t event) {
+    WindowState* window = this->window(window_id);
+    if (window == nullptr || !window->open)
+        return;
+    UnitState* unit = window->unit(unit_id);
+    if (unit == nullptr)
+        return;
+    // The handlers may change anything, the model included: take their
+    // offsets first.
+    std::vector<uint32_t> handlers;
+    for (const image::UnitEvent& e : unit->form->events) {
+        if (e.event == event)
+            handlers.push_back(e.handler);
+    }
+    for (uint32_t handler : handlers)
+        host_.run_handler(handler);
+}
+
+void WindowSystem::notify(const WindowState& window, const UnitState& unit, Change change) {
+    if (window.open && user_interface_)
+        user_interface_->unit_changed(window, unit, change);
+}
+
+// ---- properties ----
+
+void WindowSystem::check_property(WindowState& window, UnitState& unit, int32_t property,
+                                  int32_t index) {
+    if (!known_property(property))
+        fatal("Unknown property " + std::to_string(property) + " of " + unit_label(window, unit) +
+              ".");
+    if (!property_applies(unit.type(), property))
+        fatal("There is no property " + std::to_string(property) + " in " +
+              unit_label(window, unit) + ".");
+    if (property == RT_PROPERTY_ITEM) {
+        const size_t rows = unit.now.items.size();
+        if (index < 0 || static_cast<size_t>(index) >= rows)
+            fatal("There is no row " + std::to_string(index) + " in " + unit_label(window, unit) +
+                  " (it has " + std::to_string(rows) + ").");
+    } else if (index != -1) {
+        fatal("Property " + std::to_string(property) + " of " + unit_label(window, unit) +
+              " takes no index (" + std::to_string(index) + ").");
+    }
+}
+
+int64_t WindowSystem::get_property(uint32_t window_id, uint32_t unit_id, int32_t property,
+                                   int32_t index) {
+    WindowState& window = program_window(window_id);
+    UnitState& unit = program_unit(window, unit_id);
+    check_property(window, unit, property, index);
+    const Properties& p = unit.now;
+    auto heap_text = [&](const std::string& text) {
+        auto* copy = static_cast<char*>(host_.heap_new(static_cast<uint32_t>(text.size() + 1)));
+        std::memcpy(copy, text.c_str(), text.size() + 1);
+        return address_value(copy);
+    };
+    switch (property) {
+        case RT_PROPERTY_TEXT:
+            return heap_text(p.text);
+        case RT_PROPERTY_LEFT:
+            return p.left;
+        case RT_PROPERTY_TOP:
+            return p.top;
+        case RT_PROPERTY_WIDTH:
+            return p.width;
+        case RT_PROPERTY_HEIGHT:
+            return p.height;
+        case RT_PROPERTY_VISIBLE:
+            return p.visible;
+        case RT_PROPERTY_ENABLED:
+            return p.enabled;
+        case RT_PROPERTY_TEXT_COLOUR:
+            return p.text_colour;
+        case RT_PROPERTY_BACK_COLOUR:
+            return p.back_colour;
+        case RT_PROPERTY_FONT_NAME:
+            return heap_text(p.font.name);
+        case RT_PROPERTY_FONT_SIZE:
+            return p.font.size;
+        case RT_PROPERTY_FONT_STYLE:
+            return p.font.style;
+        case RT_PROPERTY_PICTURE: {
+            const uint32_t size = static_cast<uint32_t>(p.picture.size());
+            auto* array = static_cast<RtArrayHeader*>(
+                host_.heap_new(static_cast<uint32_t>(sizeof(RtArrayHeader)) + size));
+            array->dimensions = 1;
+            array->count = size;
+            if (size != 0)
+                std::memcpy(array + 1, p.picture.data(), size);
+            return address_value(array);
+        }
+        case RT_PROPERTY_ITEM_COUNT:
+            return static_cast<int64_t>(p.items.size());
+        case RT_PROPERTY_ITEM:
+            return heap_text(p.items[static_cast<size_t>(index)]);
+        case RT_PROPERTY_SELECTION:
+            return p.selection;
+        case RT_PROPERTY_CHECKED:
+            return p.checked;
+        case RT_PROPERTY_READ_ONLY:
+            return p.read_only;
+        case RT_PROPERTY_MULTI_LINE:
+            return p.multi_line;
+    }
+    return 0;
+}
+
+void WindowSystem::set_property(uint32_t window_id, uint32_t unit_id, int32_t property,
+                                int32_t index, int64_t value) {
+    WindowState& window = program_window(window_id);
+    UnitState& unit = program_unit(window, unit_id);
+    check_property(window, unit, property, index);
+    Properties& p = unit.now;
+    auto label = [&] { return unit_label(window, unit); };
+    auto text = [&]() {
+        const char* address = value_address<char>(value);
+        return std::string(address != nullptr ? address : "");
+    };
+    const int32_t number = static_cast<int32_t>(value);
+    switch (property) {
+        case RT_PROPERTY_TEXT:
+            set_text(window, unit, text());
+            return;
+        case RT_PROPERTY_LEFT:
+            set_place(window, unit, p.left, number);
+            return;
+        case RT_PROPERTY_TOP:
+            set_place(window, unit, p.top, number);
+            return;
+        case RT_PROPERTY_WIDTH:
+            set_place(window, unit, p.width, number);
+            return;
+        case RT_PROPERTY_HEIGHT:
+            set_place(window, unit, p.height, number);
+            return;
+        case RT_PROPERTY_VISIBLE:
+            set_flag(window, unit, p.visible, value != 0, Aspect::Visible);
+            return;
+        case RT_PROPERTY_ENABLED:
+            set_flag(window, unit, p.enabled, value != 0, Aspect::Enabled);
+            return;
+        case RT_PROPERTY_TEXT_COLOUR:
+            p.text_colour = static_cast<uint32_t>(value);
+            return;
+        case RT_PROPERTY_BACK_COLOUR:
+            p.back_colour = static_cast<uint32_t>(value);
+            return;
+        case RT_PROPERTY_FONT_NAME:
+            p.font.name = text();
+            return;
+        case RT_PROPERTY_FONT_SIZE:
+            if (number <= 0)
+                fatal("A font size of " + std::to_string(number) + " points for " + label() + ".");
+            p.font.size = number;
+            return;
+        case RT_PROPERTY_FONT_STYLE:
+            if ((number & ~(RT_FONT_BOLD | RT_FONT_ITALIC | RT_FONT_UNDERLINE)) != 0)
+                fatal("The unknown font style " + hex(static_cast<uint32_t>(number)) + " for " +
+                      label() + ".");
+            p.font.style = number;
+            return;
+        case RT_PROPERTY_PICTURE: {
+            const RtArrayHeader* array = value_address<RtArrayHeader>(value);
+            if (array == nullptr) {
+                p.picture.clear();
+                return;
+            }
+            const auto* bytes = reinterpret_cast<const uint8_t*>(array + 1);
+            p.picture.assign(bytes, bytes + array->count);
+            return;
+        }
+        case RT_PROPERTY_ITEM_COUNT:
+            fatal("Property " + std::to_string(property) + " of " + label() + " is read only.");
+        case RT_PROPERTY_ITEM: {
+            std::string item = text();
+            std::string& row = p.items[static_cast<size_t>(index)];
+            if (row != item) {
+                row = std::move(item);
+                notify(window, unit, {Aspect::ItemText, index});
+            }
+            return;
+        }
+        case RT_PROPERTY_SELECTION:
+            if (value < -1 || value >= static_cast<int64_t>(p.items.size()))
+                fatal("There is no row " + std::to_string(value) + " to select in " + label() +
+                      " (it has " + std::to_string(p.items.size()) + ").");
+            if (p.selection != number) {
+                p.selection = number;
+                notify(window, unit, {Aspect::Selection});
+            }
+            return;
+        case RT_PROPERTY_CHECKED:
+            set_checked(window, unit, value != 0);
+            return;
+        case RT_PROPERTY_READ_ONLY:
+            p.read_only = value != 0;
+            return;
+        case RT_PROPERTY_MULTI_LINE:
+            p.multi_line = value != 0;
+            return;
+    }
+}
+
+void WindowSystem::set_text(WindowState& window, UnitState& unit, std::string text) {
+    if (unit.now.text == text)
+        return;
+    unit.now.text = std::move(text);
+    notify(window, unit, {Aspect::Text});
+    if (unit.type() == RT_UNIT_EDIT)
+        fire(window.id(), unit.id(), RT_EVENT_CONTENT_CHANGED);
+}
+
+void WindowSystem::set_checked(WindowState& window, UnitState& unit, bool checked) {
+    if (checked) {
+        for (UnitState& other : window.units) {
+            if (&other != &unit && other.type() == RT_UNIT_RADIO &&
+                other.form->parent == unit.form->parent && other.now.checked) {
+                other.now.checked = false;
+                notify(window, other, {Aspect::Checked});
+            }
+        }
+    }
+    if (unit.now.checked != checked) {
+        unit.now.checked = checked;
+        notify(window, unit, {Aspect::Checked});
+    }
+}
+
+void WindowSystem::set_place(WindowState& window, UnitState& unit, int32_t& field, int32_t value) {
+    if (field == value)
+        return;
+    field = value;
+    notify(window, unit, {Aspect::Place});
+}
+
+void WindowSystem::set_flag(WindowState& window, UnitState& unit, bool& field, bool value,
+                            Aspect aspect) {
+    if (field == value)
+        return;
+    field = value;
+    notify(window, unit, {aspect});
+}
+
+// ---- list box rows ----
+
+UnitState& WindowSystem::list_unit(WindowState& window, uint32_t unit_id, const char* command) {
+    UnitState& unit = program_unit(window, unit_id);
+    if (unit.type() != RT_UNIT_LIST)
+        fatal(std::string(command) + " needs a list box; " + unit_label(window, unit) +
+              " is not one.");
+    return unit;
+}
+
+int32_t WindowSystem::insert_item(uint32_t window_id, uint32_t unit_id, std::string text,
+                                  int32_t row) {
+    WindowState& window = program_window(window_id);
+    UnitState& unit = list_unit(window, unit_id, "Inserting a row");
+    Properties& p = unit.now;
+    const auto count = static_cast<int32_t>(p.items.size());
+    if (row == -1)
+        row = count;
+    if (row < 0 || row > count)
+        fatal("A row cannot be inserted at " + std::to_string(row) + " in " +
+              unit_label(window, unit) + " (it has " + std::to_string(count) + ").");
+    p.items.insert(p.items.begin() + row, std::move(text));
+    // The selection stays with its row.
+    if (p.selection >= row)
+        ++p.selection;
+    notify(window, unit, {Aspect::ItemInserted, row});
+    return row;
+}
+
+void WindowSystem::remove_item(uint32_t window_id, uint32_t unit_id, int32_t row) {
+    WindowState& window = program_window(window_id);
+    UnitState& unit = list_unit(window, unit_id, "Removing a row");
+    Properties& p = unit.now;
+    if (row < 0 || static_cast<size_t>(row) >= p.items.size())
+        fatal("There is no row " + std::to_string(row) + " to remove in " +
+              unit_label(window, unit) + " (it has " + std::to_string(p.items.size()) + ").");
+    p.items.erase(p.items.begin() + row);
+    if (p.selection == row)
+        p.selection = -1;
+    else if (p.selection > row)
+        --p.selection;
+    notify(window, unit, {Aspect::ItemRemoved, row});
+}
+
+void WindowSystem::clear_items(uint32_t window_id, uint32_t unit_id) {
+    WindowState& window = program_window(window_id);
+    UnitState& unit = list_unit(window, unit_id, "Clearing the rows");
+    unit.now.items.clear();
+    unit.now.selection = -1;
+    notify(window, unit, {Aspect::ItemsCleared});
+}
+
+// ---- what the person does ----
+
+void WindowSystem::activate(uint32_t id) {
+    auto at = std::find(stack_.begin(), stack_.end(), id);
+    if (at == stack_.end())
+        return;
+    stack_.erase(at);
+    stack_.push_back(id);
+}
+
+void WindowSystem::click(uint32_t window_id, uint32_t unit_id) {
+    WindowState& window = *this->window(window_id);
+    UnitState& unit = *window.unit(unit_id);
+    if (unit.type() == RT_UNIT_RADIO)
+        set_checked(window, unit, true);
+    fire(window_id, unit_id, RT_EVENT_MAIN);
+}
+
+void WindowSystem::type(uint32_t window_id, uint32_t unit_id, std::string text) {
+    WindowState& window = *this->window(window_id);
+    UnitState& unit = *window.unit(unit_id);
+    // A single-line edit box takes what is typed up to the first line break.
+    if (!unit.now.multi_line)
+        text = text.substr(0, text.find_first_of("\r\n"));
+    set_text(window, unit, std::move(text));
+}
+
+void WindowSystem::select(uint32_t window_id, uint32_t unit_id, int32_t row) {
+    WindowState& window = *this->window(window_id);
+    UnitState& unit = *window.unit(unit_id);
+    if (unit.now.selection != row) {
+        unit.now.selection = row;
+        notify(window, unit, {Aspect::Selection});
+    }
+    fire(window_id, unit_id, RT_EVENT_SELECTION_CHANGED);
+}
+
+}  // namespace kernel::ui

@@ -1,0 +1,231 @@
+// The two texts the window model is made from, without running a program:
+// unit properties as the description language writes them and the runtime
+// reads them back, and automation scripts.
+#include <gtest/gtest.h>
+
+#include "common/base/encoding.h"
+#include "image/link/description.h"
+#include "runtime/contract/runtime_abi.h"
+#include "runtime/kernel/automation/script.h"
+#include "runtime/kernel/ui/model.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using kernel::automation::parse_script;
+using kernel::automation::Step;
+using kernel::automation::StepKind;
+using kernel::ui::initial_properties;
+using kernel::ui::Properties;
+
+const std::filesystem::path kPrograms =
+    std::filesystem::path(SOURCE_DIR) / "tests" / "runtime" / "programs";
+
+// The units of a one-window description whose units are given by `units`.
+std::vector<image::Unit> units_of(const std::string& units) {
+    auto parsed = image::link::parse_description(
+        "window 52010001\n  unit 06010000 window \"\"\n" + units, kPrograms);
+    EXPECT_FALSE(parsed.is_error()) << parsed.error();
+    std::vector<image::Unit> out;
+    if (parsed.is_error())
+        return out;
+    for (const auto& unit : parsed.value().windows[0].units)
+        out.push_back(unit.unit);
+    return out;
+}
+
+std::string gbk(const char* utf8) {
+    return base::utf8_to_gbk(utf8).value();
+}
+
+TEST(FormItems, WhatTheDescriptionWritesTheRuntimeReads) {
+    std::vector<image::Unit> units = units_of(
+        "  unit 16010001 edit \"编辑框1\"\n"
+        "    at 1 2 3 4\n"
+        "    flags visible disabled focus\n"
+        "    text \"第一行\\n第二行\"\n"
+        "    font \"黑体\" 14 bold italic underline\n"
+        "    text-colour 0x0000FF\n"
+        "    back-colour 0x102030\n"
+        "    read-only\n"
+        "    multi-line\n"
+        "  unit 16010002 list \"列表框1\"\n"
+        "    selected 2\n"
+        "    items \"甲\" \"\" \"丙\"\n"
+        "  unit 16010003 radio \"单选框1\"\n"
+        "    checked\n"
+        "  unit 16010004 picture \"图片框1\"\n"
+        "    picture \"pixel.bmp\"\n"
+        "  unit 16010005 button \"按钮1\"\n");
+    ASSERT_EQ(units.size(), 6u);
+
+    Properties edit;
+    edit.left = 1, edit.top = 2, edit.width = 3, edit.height = 4;
+    edit.visible = true, edit.enabled = false, edit.focus = true;
+    edit.text = gbk("第一行\n第二行");
+    edit.font = {gbk("黑体"), 14, RT_FONT_BOLD | RT_FONT_ITALIC | RT_FONT_UNDERLINE};
+    edit.text_colour = 0x0000FF;
+    edit.back_colour = 0x102030;
+    edit.read_only = edit.multi_line = true;
+
+    Properties list;
+    list.back_colour = 0xFFFFFF;
+    list.items = {gbk("甲"), "", gbk("丙")};
+    list.selection = 2;
+
+    Properties radio;
+    radio.back_colour = 0xF0F0F0;
+    radio.checked = true;
+
+    Properties picture;
+    picture.back_colour = 0xF0F0F0;
+    picture.picture = test_support::read_bytes(kPrograms / "pixel.bmp");
+
+    // Without items: the defaults of its type.
+    Properties button;
+    button.back_colour = 0xF0F0F0;
+
+    const Properties* expected[] = {&edit, &list, &radio, &picture, &button};
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        SCOPED_TRACE(i);
+        auto read = initial_properties(units[i + 1]);
+        ASSERT_FALSE(read.is_error()) << read.error();
+        EXPECT_EQ(read.value(), *expected[i]);
+    }
+}
+
+TEST(FormItems, DescriptionsRefuseWhatNoUnitCanHold) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"  unit 16010001 button \"b\"\n    items \"a\"\n", "does not belong"},
+        {"  unit 16010001 list \"l\"\n    checked\n", "does not belong"},
+        {"  unit 16010001 button \"b\"\n    read-only\n", "does not belong"},
+        {"  unit 16010001 label \"l\"\n    picture \"pixel.bmp\"\n", "does not belong"},
+        {"  unit 16010001 label \"l\"\n    text \"a\"\n    text \"b\"\n", "given twice"},
+        {"  unit 16010001 label \"l\"\n    font \"f\" 9 wide\n", "unknown font style"},
+        {"  unit 16010001 label \"l\"\n    font \"f\" 0\n", "expected a number from 1"},
+        {"  unit 16010001 label \"l\"\n    text-colour 0x1000000\n", "expected a number"},
+        {"  unit 16010001 edit \"e\"\n    read-only yes\n", "takes 0 value"},
+        {"  unit 16010001 picture \"p\"\n    picture \"absent.bmp\"\n", "cannot read"},
+        {"  unit 16010001 label \"l\"\n    u32 7\n", "unknown keyword u32"},
+    };
+    for (const auto& [units, message] : cases) {
+        SCOPED_TRACE(units);
+        auto parsed = image::link::parse_description(
+            std::string("window 52010001\n  unit 06010000 window \"\"\n") + units, kPrograms);
+        ASSERT_TRUE(parsed.is_error());
+        EXPECT_NE(parsed.error().find(message), std::string::npos) << parsed.error();
+    }
+}
+
+// Forms the linker would not write, as a damaged or foreign image holds them.
+TEST(FormItems, TheRuntimeRefusesDamagedItems) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"  unit 16010001 label \"l\"\n    bytes 63\n", "unknown item 99"},
+        {"  unit 16010001 label \"l\"\n    bytes 01 05000000 4142\n",
+         "the text of 5 bytes runs past the end"},
+        {"  unit 16010001 label \"l\"\n    bytes 01 030000\n", "the text runs past the end"},
+        {"  unit 16010001 label \"l\"\n    bytes 01 02000000 4100\n", "holds a zero byte"},
+        {"  unit 16010001 label \"l\"\n    bytes 07\n", "does not belong"},
+        {"  unit 16010001 list \"l\"\n    bytes 07\n", "does not belong"},
+        {"  unit 16010001 edit \"e\"\n    read-only\n    bytes 08\n", "comes twice"},
+        {"  unit 16010001 list \"l\"\n    items \"a\"\n    selected 1\n",
+         "the selected row 1 is not one of its 1 rows"},
+        {"  unit 16010001 label \"l\"\n    bytes 04 00000000 00000000 00000000\n",
+         "a font size of 0"},
+        {"  unit 16010001 list \"l\"\n    bytes 05 FFFFFFFF\n", "an item runs past the end"},
+    };
+    for (const auto& [units, message] : cases) {
+        SCOPED_TRACE(units);
+        std::vector<image::Unit> parsed = units_of(units);
+        ASSERT_EQ(parsed.size(), 2u);
+        auto read = initial_properties(parsed[1]);
+        ASSERT_TRUE(read.is_error());
+        EXPECT_NE(read.error().find(message), std::string::npos) << read.error();
+    }
+}
+
+TEST(Script, StepsAsWritten) {
+    auto steps = parse_script(
+        "\xEF\xBB\xBF# a comment\n"
+        "\n"
+        "click 按钮1\r\n"
+        "  type 编辑框1 \"第一\\n\\\"二\\\"\"  \n"
+        "type \"名字 有空格\" \"\"\n"
+        "select 列表框1 12\n"
+        "answer ok\n"
+        "answer cancel\n"
+        "answer yes\n"
+        "answer no\n"
+        "close\n"
+        "activate 0x52010002\n"
+        "expect-window 52010003\n"
+        "expect-text 标签1 \"共 2 个\"");
+    ASSERT_FALSE(steps.is_error()) << steps.error();
+    struct Expected {
+        StepKind kind;
+        int line;
+        const char* source;
+        const char* unit;
+        const char* text;
+        int32_t row;
+        uint32_t window;
+        int32_t answer;
+    };
+    const Expected expected[] = {
+        {StepKind::Click, 3, "click 按钮1", "按钮1", "", 0, 0, 0},
+        {StepKind::Type, 4, "type 编辑框1 \"第一\\n\\\"二\\\"\"", "编辑框1", "第一\n\"二\"", 0, 0,
+         0},
+        {StepKind::Type, 5, "type \"名字 有空格\" \"\"", "名字 有空格", "", 0, 0, 0},
+        {StepKind::Select, 6, "select 列表框1 12", "列表框1", "", 12, 0, 0},
+        {StepKind::Answer, 7, "answer ok", "", "", 0, 0, RT_MB_ANSWER_OK},
+        {StepKind::Answer, 8, "answer cancel", "", "", 0, 0, RT_MB_ANSWER_CANCEL},
+        {StepKind::Answer, 9, "answer yes", "", "", 0, 0, RT_MB_ANSWER_YES},
+        {StepKind::Answer, 10, "answer no", "", "", 0, 0, RT_MB_ANSWER_NO},
+        {StepKind::Close, 11, "close", "", "", 0, 0, 0},
+        {StepKind::Activate, 12, "activate 0x52010002", "", "", 0, 0x52010002, 0},
+        {StepKind::ExpectWindow, 13, "expect-window 52010003", "", "", 0, 0x52010003, 0},
+        {StepKind::ExpectText, 14, "expect-text 标签1 \"共 2 个\"", "标签1", "共 2 个", 0, 0, 0},
+    };
+    ASSERT_EQ(steps.value().size(), std::size(expected));
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        const Step& step = steps.value()[i];
+        const Expected& e = expected[i];
+        SCOPED_TRACE(e.source);
+        EXPECT_EQ(step.kind, e.kind);
+        EXPECT_EQ(step.line, e.line);
+        EXPECT_EQ(step.source, e.source);
+        EXPECT_EQ(step.unit, gbk(e.unit));  // names and texts as the image has them
+        EXPECT_EQ(step.text, gbk(e.text));
+        EXPECT_EQ(step.row, e.row);
+        EXPECT_EQ(step.window, e.window);
+        EXPECT_EQ(step.answer, e.answer);
+    }
+}
+
+TEST(Script, RefusedLinesAreNamed) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"clik 按钮1", "line 1: unknown step clik"},
+        {"close\nclick", "line 2: click takes 1 value(s)"},
+        {"close 52010001", "line 1: close takes 0 value(s)"},
+        {"type 编辑框1 abc", "expected a quoted text, got abc"},
+        {"type 编辑框1 \"abc", "a text without its closing quote"},
+        {"type 编辑框1 \"a\\qb\"", "unknown escape \\q"},
+        {"click \"\"", "an empty unit name"},
+        {"click 按钮\xF0\x9F\x98\x80", "without a GBK form"},
+        {"select 列表框1 -1", "expected a row number from 0, got -1"},
+        {"select 列表框1 1x", "expected a row number from 0, got 1x"},
+        {"answer maybe", "expected ok, cancel, yes or no, got maybe"},
+        {"answer \"ok\"", "expected ok, cancel, yes or no"},
+        {"activate 16010001", "expected a window identifier (52xxxxxx), got 16010001"},
+        {"expect-window 5201000G", "expected a window identifier"},
+        {"expect-window 152010001", "expected a window identifier"},
+    };
+    for (const auto& [script, message] : cases) {
+        SCOPED_TRACE(script);
+        auto steps = parse_script(script);
+        ASSERT_TRUE(steps.is_error());
+        EXPECT_NE(steps.error().find(message), std::string::npos) << steps.error();
+    }
+}
+
+}  // namespace
