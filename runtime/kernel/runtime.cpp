@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "common/automation/transcript.h"
 #include "common/base/hex.h"
@@ -296,8 +297,35 @@ void Runtime::run_handler(uint32_t code_offset) {
         static_cast<uintptr_t>(bound_->code_offset_address(code_offset)))();
 }
 
-intptr_t Runtime::service(int32_t number, intptr_t a, intptr_t b, intptr_t, intptr_t) {
+intptr_t Runtime::service(int32_t number, intptr_t a, intptr_t b, intptr_t, intptr_t d) {
     switch (number) {
+        case RT_SERVICE_FIND_FILE: {
+            // a: the pattern (a GBK text), or 0 to go on with the search that
+            // the variable at d holds; b: the attribute filter. Gives the
+            // next name as a new heap text, empty when the search is done.
+            auto* state = reinterpret_cast<uint32_t*>(d);
+            if (state == nullptr)
+                fatal("A file search was asked for without its search variable.");
+            if (a != 0) {
+                searches_.end(*state);
+                *state =
+                    searches_.start(reinterpret_cast<const char*>(a), static_cast<uint32_t>(b));
+            }
+            const std::string name = searches_.next(*state).value_or(std::string());
+            if (name.empty())
+                *state = 0;
+            auto* text = static_cast<char*>(heap_new(static_cast<uint32_t>(name.size() + 1)));
+            std::memcpy(text, name.c_str(), name.size() + 1);
+            return reinterpret_cast<intptr_t>(text);
+        }
+        case RT_SERVICE_END_FIND: {
+            auto* state = reinterpret_cast<uint32_t*>(a);
+            if (state != nullptr) {
+                searches_.end(*state);
+                *state = 0;
+            }
+            return 0;
+        }
         case RT_SERVICE_ON_RELEASE:
             release_ = reinterpret_cast<RtReleaseRoutine>(a);
             return 0;

@@ -12,6 +12,7 @@
 
 #include "image/bind/binder.h"
 #include "runtime/contract/runtime_abi.h"
+#include "runtime/kernel/services/file_search.h"
 #include "runtime/kernel/ui/window_system.h"
 
 namespace kernel {
@@ -66,6 +67,7 @@ class Runtime final : public ui::Host {
     // Every heap block the program holds: releasing anything else is an
     // error, and what a fatal end leaves behind is given back.
     std::unordered_set<void*> heap_blocks_;
+    FileSearches searches_;
 };
 
 }  // namespace kernel

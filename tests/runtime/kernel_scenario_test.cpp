@@ -70,13 +70,16 @@ class KernelChain : public ::testing::Test {
         return path;
     }
 
-    test_support::RunResult run_linux(std::span<const uint8_t> image, const std::string& name) {
+    test_support::RunResult run_linux(std::span<const uint8_t> image, const std::string& name,
+                                      const fs::path& working_folder = {}) {
         fs::path path = program(kNative / "loader" / "stub",
                                 kNative / "runtime" / "kernel" / "krnln.fne", image, name);
         fs::create_directories(scratch_ / "tmp");
         fs::remove(transcript());
-        return test_support::run({path.string()}, {"TMPDIR=" + (scratch_ / "tmp").string(),
-                                                   "WJRT_TRANSCRIPT=" + transcript().string()});
+        return test_support::run(
+            {path.string()},
+            {"TMPDIR=" + (scratch_ / "tmp").string(), "WJRT_TRANSCRIPT=" + transcript().string()},
+            60, working_folder);
     }
 
     fs::path transcript() const { return scratch_ / "transcript"; }
@@ -112,6 +115,22 @@ TEST_F(KernelChain, SameImagesUnderWine) {
         EXPECT_EQ(result.exit_code, 0) << result.err;
         EXPECT_EQ(read_text(transcript()), s.transcript);
     }
+}
+
+TEST_F(KernelChain, FileSearchThroughTheRuntime) {
+    test_support::ScratchDir folder;
+    for (const char* name : {"b.dat", "A.dat", "c.txt"})
+        test_support::write_bytes(folder / name, std::vector<uint8_t>{1});
+    fs::create_directory(folder / "sub");
+    auto result = run_linux(image_of("walk"), "walk", folder.path());
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    const std::string text = read_text(transcript());
+    // Each name once, in order: the .dat files, then the folder, then the
+    // first name of a search that is ended at once, then nothing.
+    for (const char* line : {"unit-text 编辑框1 \"A.dat\"\nunit-text 编辑框1 \"b.dat\"\n"
+                             "unit-text 编辑框1 \"sub\"\nunit-text 编辑框1 \"A.dat\"\n"
+                             "unit-text 编辑框1 \"\"\n"})
+        EXPECT_NE(text.find(line), std::string::npos) << text;
 }
 
 // A damaged image ends with a message naming the cause, before any of its

@@ -116,9 +116,12 @@ std::vector<char*> environment_with(const std::vector<std::string>& extra,
 }
 
 int spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-          const std::string& out_path, const std::string& err_path) {
+          const std::string& out_path, const std::string& err_path,
+          const fs::path& working_folder = {}) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    if (!working_folder.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, working_folder.c_str());
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
@@ -163,11 +166,11 @@ int wait_for(int pid, int timeout_seconds) {
 }
 
 RunResult run(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-              int timeout_seconds) {
+              int timeout_seconds, const fs::path& working_folder) {
     ScratchDir capture;
     std::string out_path = (capture / "out").string();
     std::string err_path = (capture / "err").string();
-    int pid = spawn(argv, environment, out_path, err_path);
+    int pid = spawn(argv, environment, out_path, err_path, working_folder);
     RunResult result;
     result.exit_code = wait_for(pid, timeout_seconds);
     result.out = read_text(out_path);

@@ -51,7 +51,7 @@ struct RunResult {
 // entries), standard input closed, output captured. Waits at most
 // `timeout_seconds`, then kills it (exit_code -1).
 RunResult run(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
-              int timeout_seconds = 60);
+              int timeout_seconds = 60, const fs::path& working_folder = {});
 
 // Starts argv without waiting; gives the process id.
 int start(const std::vector<std::string>& argv, const std::vector<std::string>& environment);
