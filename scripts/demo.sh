@@ -9,8 +9,10 @@
 #     then a damaged copy, which ends with its loader message.
 #  2. The probe image bound and run by the image test host: every runtime
 #     call it makes, on Linux and, the same image bytes, under wine64.
-#  3. win-x64: the same program under wine64.
-#  4. win-x86: built and checked structurally (this machine cannot run it),
+#  3. The example application (real kernel library, two windows, a modal
+#     one, message boxes) driven by its script, with its transcript.
+#  4. win-x64: the same programs under wine64.
+#  5. win-x86: built and checked structurally (this machine cannot run it),
 #     and the i386 probe image's slot thunks.
 set -euo pipefail
 
@@ -47,6 +49,13 @@ unset WJRT_TRANSCRIPT
 section "the probe image bound and run by the test host on Linux"
 "$native/tests/image_host" "$native/images/probe-x86-64.img" | sed 's/^/  /'
 
+section "the example application through the whole chain, driven by a script (linux-x64)"
+"$native/loader/assemble" --stub "$native/loader/stub" --image "$native/images/hello-x86-64.img" \
+  --out "$scratch/hello" "krnln.fne=$native/runtime/kernel/krnln.fne"
+WJRT_SCRIPT=$repo/examples/hello/hello.script WJRT_TRANSCRIPT=$scratch/hello.txt "$scratch/hello"
+echo "  exit code $?; transcript:"
+sed 's/^/  /' "$scratch/hello.txt"
+
 section "win-x64 under wine64"
 if eval "$(bash "$repo/scripts/wine-env.sh" start demo)"; then
   wine=${WINE:-/usr/lib/wine/wine64}
@@ -57,6 +66,17 @@ if eval "$(bash "$repo/scripts/wine-env.sh" start demo)"; then
   "$wine" "$build/win-x64/tests/image_host.exe" "Z:${native//\//\\}\\images\\probe-x86-64.img" 2>/dev/null |
     tr -d '\r' >"$scratch/wine-run.txt"
   "$native/tests/image_host" "$native/images/probe-x86-64.img" >"$scratch/linux-run.txt"
+  "$native/loader/assemble" --stub "$build/win-x64/loader/stub.exe" --image "$native/images/hello-x86-64.img" \
+    --out "$scratch/hello.exe" "krnln.fne=$build/win-x64/runtime/kernel/krnln.fne"
+  cp "$repo/examples/hello/hello.script" "$scratch/hello.script"
+  WJRT_SCRIPT="Z:${scratch//\//\\}\\hello.script" WJRT_TRANSCRIPT="Z:${scratch//\//\\}\\hello-wine.txt" \
+    "$wine" "$scratch/hello.exe" >/dev/null 2>&1
+  if cmp -s "$scratch/hello.txt" "$scratch/hello-wine.txt"; then
+    echo "  the example application under wine64: the same transcript as on Linux"
+  else
+    echo "  the example application under wine64 DIFFERS:"
+    diff "$scratch/hello.txt" "$scratch/hello-wine.txt" | sed 's/^/    /'
+  fi
   if cmp -s "$scratch/wine-run.txt" "$scratch/linux-run.txt"; then
     echo "  identical to the Linux run ($(wc -l <"$scratch/linux-run.txt") calls)"
   else
