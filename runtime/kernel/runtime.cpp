@@ -9,6 +9,7 @@
 #include "runtime/kernel/automation/driver.h"
 #include "runtime/kernel/automation/script.h"
 #include "runtime/kernel/automation/script_source.h"
+#include "runtime/kernel/dll_call.h"
 #include "runtime/kernel/image_location.h"
 #include "runtime/kernel/kernel_host.h"
 #include "runtime/kernel/platform.h"
@@ -161,18 +162,14 @@ intptr_t Runtime::dll_call(int32_t number, int32_t count, const intptr_t* argume
     if (address == 0)
         fatal("The function " + declaration.function + " of \"" + declaration.library +
               "\" is not available on this system.");
-    if (count < 0 || count > 12)
-        fatal("A DLL call passes " + std::to_string(count) +
-              " arguments; at most 12 are supported.");
-    intptr_t a[12] = {};
-    for (int32_t i = 0; i < count; ++i)
-        a[i] = arguments[i];
-    // Every argument is pointer-sized; the platform's convention takes
-    // surplus arguments without harm.
-    using Function = intptr_t (*)(intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t,
-                                  intptr_t, intptr_t, intptr_t, intptr_t, intptr_t, intptr_t);
-    return reinterpret_cast<Function>(static_cast<uintptr_t>(address))(
-        a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9], a[10], a[11]);
+    if (count < 0 || count > kMaxDllArguments)
+        fatal("A DLL call passes " + std::to_string(count) + " arguments; at most " +
+              std::to_string(kMaxDllArguments) + " are supported.");
+    const DllCallResult result =
+        call_dll_function(static_cast<uintptr_t>(address), arguments, count);
+    if (!result.balanced)
+        runtime_error(RT_ERROR_STACK_UNBALANCED);
+    return result.value;
 }
 
 int64_t Runtime::library_command(int32_t position, int32_t command,
