@@ -88,9 +88,10 @@ else
 fi
 
 section "win-x86: structure of the 32-bit program (not runnable here)"
-"$native/loader/assemble" --stub "$build/win-x86/loader/stub.exe" --image "$native/images/probe-i386.img" \
-  --out "$scratch/probe32.exe" "krnln.fne=$build/win-x86/tests/standin_kernel_0.dll"
-i686-w64-mingw32-objdump -p "$scratch/probe32.exe" | grep -E '^(Magic|ImageBase|Subsystem|DllCharacteristics)' | sed 's/^/  /'
-i686-w64-mingw32-objdump -h "$scratch/probe32.exe" | grep -E '^ +[0-9]+ ' | sed 's/^/  /'
+"$native/loader/assemble" --stub "$build/win-x86/loader/stub.exe" --image "$native/images/hello-i386.img" \
+  --out "$scratch/hello32.exe" "krnln.fne=$build/win-x86/runtime/kernel/krnln.fne"
+echo "  the example application for win-x86 (i386 image, win-x86 kernel library):"
+i686-w64-mingw32-objdump -p "$scratch/hello32.exe" | grep -E '^(Magic|ImageBase|Subsystem|DllCharacteristics)' | sed 's/^/  /'
+i686-w64-mingw32-objdump -h "$scratch/hello32.exe" | grep -E '^ +[0-9]+ ' | sed 's/^/  /'
 echo "  i386 probe image:"
 "$native/image/link/imagelink" dump "$native/images/probe-i386.img" | sed -n '1,25p' | sed 's/^/    /'
