@@ -82,7 +82,7 @@ LinkResult<std::string> dump_image(std::span<const uint8_t> bytes) {
     add(out, "segment var    %8u bytes (zero-filled)\n", image.var_size);
 
     const size_t thunk_size = wide ? 7 : 6;
-    add(out, "slot thunks (code+0x%x on):\n", image.start_routine);
+    add(out, "slot thunks (behind the start routine at code+0x%x):\n", image.start_routine);
     for (const Fixup& fixup : image.code.fixups) {
         if (fixup.kind != FixupKind::SlotTable)
             continue;
