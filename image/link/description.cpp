@@ -191,24 +191,6 @@ std::optional<uint8_t> form_item_tag(const std::string& keyword) {
     return found->second;
 }
 
-// Which units take which items; the runtime refuses the others as well.
-bool form_item_applies(uint32_t type, uint8_t tag) {
-    switch (tag) {
-        case RT_FORM_ITEMS:
-        case RT_FORM_SELECTION:
-            return type == RT_UNIT_LIST;
-        case RT_FORM_CHECKED:
-            return type == RT_UNIT_RADIO;
-        case RT_FORM_READ_ONLY:
-        case RT_FORM_MULTI_LINE:
-            return type == RT_UNIT_EDIT;
-        case RT_FORM_PICTURE:
-            return type == RT_UNIT_PICTURE || type == RT_UNIT_PICTURE_BUTTON ||
-                   type == RT_UNIT_WINDOW;
-    }
-    return true;
-}
-
 class Parser {
   public:
     explicit Parser(std::filesystem::path base) : base_(std::move(base)) {
@@ -434,7 +416,7 @@ class Parser {
         const std::string& keyword = t[0].text;
         if (std::find(ud.form_items.begin(), ud.form_items.end(), tag) != ud.form_items.end())
             return error(number, "'" + keyword + "' is given twice for this unit");
-        if (!form_item_applies(ud.unit.type, tag))
+        if (!rt_form_item_applies(ud.unit.type, tag))
             return error(number, "'" + keyword + "' does not belong to this unit's type");
         ud.form_items.push_back(tag);
         std::vector<uint8_t> item{tag};

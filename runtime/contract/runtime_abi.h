@@ -201,6 +201,29 @@ typedef struct RtArrayHeader {
 #define RT_FORM_MULTI_LINE 9  /* no payload: a multi-line edit box */
 #define RT_FORM_PICTURE 10    /* u32 length, then the picture's bytes */
 
+/* Whether a form item belongs to units of `type`; the image linker and the
+   kernel library apply this one rule. */
+static inline int rt_form_item_applies(uint32_t type, uint8_t tag) {
+    switch (tag) {
+        case RT_FORM_TEXT:
+        case RT_FORM_TEXT_COLOUR:
+        case RT_FORM_BACK_COLOUR:
+        case RT_FORM_FONT:
+            return 1;
+        case RT_FORM_ITEMS:
+        case RT_FORM_SELECTION:
+            return type == RT_UNIT_LIST;
+        case RT_FORM_CHECKED:
+            return type == RT_UNIT_RADIO;
+        case RT_FORM_READ_ONLY:
+        case RT_FORM_MULTI_LINE:
+            return type == RT_UNIT_EDIT;
+        case RT_FORM_PICTURE:
+            return type == RT_UNIT_PICTURE || type == RT_UNIT_PICTURE_BUTTON || type == RT_UNIT_WINDOW;
+    }
+    return 0;
+}
+
 /* ---- Slot signatures. ---- */
 typedef void(RT_CALL* RtRuntimeErrorFn)(int32_t code);
 /* Calls DLL declaration `number` with `count` pointer-sized arguments. */

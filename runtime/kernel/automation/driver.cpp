@@ -18,20 +18,6 @@ std::string utf8(std::string_view gbk) {
     return base::gbk_to_utf8(gbk).value_or(std::string(gbk));
 }
 
-const char* answer_name(int32_t answer) {
-    switch (answer) {
-        case RT_MB_ANSWER_OK:
-            return "ok";
-        case RT_MB_ANSWER_CANCEL:
-            return "cancel";
-        case RT_MB_ANSWER_YES:
-            return "yes";
-        case RT_MB_ANSWER_NO:
-            return "no";
-    }
-    return "?";
-}
-
 bool offers(int32_t buttons, int32_t answer) {
     switch (buttons) {
         case RT_MB_OK:
@@ -142,7 +128,7 @@ ui::Result<int32_t> ScriptDriver::answer(const ui::MessageBoxRequest& box) {
         return fail(what + ", and the next step is not an answer: " + step_label(step));
     ++next_;
     if (!offers(box.buttons, step.answer))
-        return fail(what + ", and it has no button " + answer_name(step.answer) + ": " +
+        return fail(what + ", and it has no button " + ui::answer_name(step.answer) + ": " +
                     step_label(step));
     return step.answer;
 }

@@ -36,18 +36,6 @@ const char* buttons_name(int32_t buttons) {
     return "ok";
 }
 
-const char* answer_name(int32_t answer) {
-    switch (answer) {
-        case RT_MB_ANSWER_CANCEL:
-            return "cancel";
-        case RT_MB_ANSWER_YES:
-            return "yes";
-        case RT_MB_ANSWER_NO:
-            return "no";
-    }
-    return "ok";
-}
-
 }  // namespace
 
 void HeadlessInterface::window_opened(const WindowState& window) {

@@ -108,25 +108,7 @@ Result<void> read_item(ItemReader& reader, uint8_t tag, Properties& p) {
 }  // namespace
 
 bool form_item_applies(uint32_t type, uint8_t tag) {
-    switch (tag) {
-        case RT_FORM_TEXT:
-        case RT_FORM_TEXT_COLOUR:
-        case RT_FORM_BACK_COLOUR:
-        case RT_FORM_FONT:
-            return true;
-        case RT_FORM_ITEMS:
-        case RT_FORM_SELECTION:
-            return type == RT_UNIT_LIST;
-        case RT_FORM_CHECKED:
-            return type == RT_UNIT_RADIO;
-        case RT_FORM_READ_ONLY:
-        case RT_FORM_MULTI_LINE:
-            return type == RT_UNIT_EDIT;
-        case RT_FORM_PICTURE:
-            return type == RT_UNIT_PICTURE || type == RT_UNIT_PICTURE_BUTTON ||
-                   type == RT_UNIT_WINDOW;
-    }
-    return false;
+    return rt_form_item_applies(type, tag) != 0;
 }
 
 bool property_applies(uint32_t type, int32_t property) {

@@ -7,11 +7,28 @@
 #include <cstdint>
 #include <string>
 
+#include "runtime/contract/runtime_abi.h"
 #include "runtime/kernel/ui/model.h"
 
 namespace kernel::ui {
 
 class WindowSystem;
+
+// "ok", "cancel", "yes" or "no" for a message box answer (RT_MB_ANSWER_*),
+// as scripts and transcripts spell them.
+inline const char* answer_name(int32_t answer) {
+    switch (answer) {
+        case RT_MB_ANSWER_OK:
+            return "ok";
+        case RT_MB_ANSWER_CANCEL:
+            return "cancel";
+        case RT_MB_ANSWER_YES:
+            return "yes";
+        case RT_MB_ANSWER_NO:
+            return "no";
+    }
+    return "?";
+}
 
 struct MessageBoxRequest {
     std::string text;     // GBK
