@@ -8,6 +8,7 @@
 
 #include "common/base/byte_reader.h"
 #include "common/base/encoding.h"
+#include "common/base/quoted_text.h"
 #include "runtime/contract/runtime_abi.h"
 
 namespace image::link {
@@ -74,42 +75,10 @@ LinkResult<std::vector<Token>> tokenize(const std::string& line, int number) {
         } else if (c == '#') {
             break;
         } else if (c == '"') {
-            Token token{"", true};
-            ++i;
-            for (;;) {
-                if (i >= line.size())
-                    return error("a text without its closing quote");
-                char d = line[i++];
-                if (d == '"')
-                    break;
-                if (d == '\\') {
-                    if (i >= line.size())
-                        return error("a backslash at the end of a text");
-                    char e = line[i++];
-                    switch (e) {
-                        case 'n':
-                            token.text += '\n';
-                            break;
-                        case 't':
-                            token.text += '\t';
-                            break;
-                        case 'r':
-                            token.text += '\r';
-                            break;
-                        case '"':
-                            token.text += '"';
-                            break;
-                        case '\\':
-                            token.text += '\\';
-                            break;
-                        default:
-                            return error(std::string("unknown escape \\") + e);
-                    }
-                } else {
-                    token.text += d;
-                }
-            }
-            tokens.push_back(std::move(token));
+            auto text = base::read_quoted_text(line, i);
+            if (text.is_error())
+                return error(text.error());
+            tokens.push_back({text.release_value(), true});
         } else {
             size_t end = line.find_first_of(" \t\r#\"", i);
             if (end == std::string::npos)

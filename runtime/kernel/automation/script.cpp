@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "common/base/encoding.h"
+#include "common/base/quoted_text.h"
 #include "runtime/contract/runtime_abi.h"
 
 namespace kernel::automation {
@@ -29,40 +30,7 @@ Result<std::vector<Token>> tokenize(std::string_view line) {
         } else if (c == '#' && tokens.empty()) {
             break;
         } else if (c == '"') {
-            Token token{"", true};
-            ++i;
-            for (;;) {
-                if (i >= line.size())
-                    return fail(std::string("a text without its closing quote"));
-                const char d = line[i++];
-                if (d == '"')
-                    break;
-                if (d != '\\') {
-                    token.text += d;
-                    continue;
-                }
-                if (i >= line.size())
-                    return fail(std::string("a backslash at the end of a text"));
-                const char e = line[i++];
-                switch (e) {
-                    case 'n':
-                        token.text += '\n';
-                        break;
-                    case 'r':
-                        token.text += '\r';
-                        break;
-                    case 't':
-                        token.text += '\t';
-                        break;
-                    case '"':
-                    case '\\':
-                        token.text += e;
-                        break;
-                    default:
-                        return fail(std::string("unknown escape \\") + e);
-                }
-            }
-            tokens.push_back(std::move(token));
+            tokens.push_back({TRY(base::read_quoted_text(line, i)), true});
         } else {
             size_t end = line.find_first_of(" \t\r\"", i);
             if (end == std::string_view::npos)
