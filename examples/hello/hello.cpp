@@ -45,6 +45,7 @@
 #include "rt/program.h"
 #include "rt/slots.h"
 #include "rt/text.h"
+#include "rt/text_line.h"
 
 namespace {
 
@@ -77,38 +78,8 @@ void close_window(uint32_t window) {
     rt_kernel_command(RT_KERNEL_CLOSE_WINDOW, block.get());
 }
 
-// A text put together on the stack; what does not fit is left out.
-class Line {
-  public:
-    Line& operator<<(const char* text) {
-        while (*text != '\0' && length_ + 1 < sizeof buffer_)
-            buffer_[length_++] = *text++;
-        buffer_[length_] = '\0';
-        return *this;
-    }
-    Line& operator<<(int32_t number) {
-        char digits[12];
-        int32_t count = 0;
-        uint32_t rest = number < 0 ? 0u - static_cast<uint32_t>(number) : number;
-        do {
-            digits[count++] = static_cast<char>('0' + rest % 10);
-            rest /= 10;
-        } while (rest != 0);
-        if (number < 0)
-            *this << "-";
-        char text[2] = {0, 0};
-        while (count > 0) {
-            text[0] = digits[--count];
-            *this << text;
-        }
-        return *this;
-    }
-    const char* c_str() const { return buffer_; }
-
-  private:
-    char buffer_[256] = {};
-    uint32_t length_ = 0;
-};
+// A text put together on the stack.
+using Line = rt::TextLine<>;
 
 // A decimal number from a text; 0 when it is none.
 int32_t number_of(const char* text) {

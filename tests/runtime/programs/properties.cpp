@@ -6,39 +6,12 @@
 #include "rt/program.h"
 #include "rt/slots.h"
 #include "rt/text.h"
+#include "rt/text_line.h"
 
 namespace {
 
-class Line {
-  public:
-    Line& operator<<(const char* text) {
-        while (*text != '\0' && length_ + 1 < sizeof buffer_)
-            buffer_[length_++] = *text++;
-        buffer_[length_] = '\0';
-        return *this;
-    }
-    Line& operator<<(int64_t number) {
-        char digits[24];
-        int32_t count = 0;
-        uint64_t rest = number < 0 ? 0u - static_cast<uint64_t>(number) : number;
-        do {
-            digits[count++] = static_cast<char>('0' + rest % 10);
-            rest /= 10;
-        } while (rest != 0);
-        *this << (number < 0 ? " -" : " ");
-        char text[2] = {0, 0};
-        while (count > 0) {
-            text[0] = digits[--count];
-            *this << text;
-        }
-        return *this;
-    }
-    const char* c_str() const { return buffer_; }
-
-  private:
-    char buffer_[256] = {};
-    uint32_t length_ = 0;
-};
+// Report lines: every number behind a space.
+using Line = rt::TextLine<' '>;
 
 int64_t address_of(const void* address) {
     return static_cast<int64_t>(reinterpret_cast<uintptr_t>(address));
