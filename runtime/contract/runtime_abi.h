@@ -173,6 +173,75 @@ typedef struct RtArrayHeader {
 #define RT_KERNEL_REMOVE_ITEM 5   /* (unit list box, int row) -> 0 */
 #define RT_KERNEL_CLEAR_ITEMS 6   /* (unit list box) -> 0 */
 
+/* Paths are GBK texts; a backslash separates folders on every system. A
+   command whose path argument is empty fails as if the file did not exist.
+   A "new heap text" is the caller's to release; commands that cannot give
+   one return 0, which reads as the empty text. */
+
+/* Profile files: Windows' rules (names without regard to case, trimmed
+   values, surrounding quotes dropped, the first of duplicates wins, a missing
+   file, section or key reads as empty). */
+/* (text file, text section, text key) -> new heap text */
+#define RT_KERNEL_READ_PROFILE 7
+/* (text file, text section, text key, text value) -> logical success; the
+   file's other lines stay as they are */
+#define RT_KERNEL_WRITE_PROFILE 8
+
+/* Files and folders. */
+#define RT_KERNEL_FILE_EXISTS 9    /* (text path) -> logical: a file or a folder */
+#define RT_KERNEL_DELETE_FILE 10   /* (text path) -> logical success */
+/* (text path) -> logical: the folder and everything in it are gone; links
+   and junctions inside are removed, never followed */
+#define RT_KERNEL_DELETE_FOLDER 11
+#define RT_KERNEL_CREATE_FOLDER 12 /* (text path) -> logical: it exists afterwards */
+#define RT_KERNEL_COPY_FILE 13     /* (text from, text to) -> logical; replaces `to` */
+#define RT_KERNEL_READ_FILE 14     /* (text path) -> new heap byte array, 0 when unreadable */
+/* (text path) -> new heap text of the whole file (up to its first zero
+   byte), 0 when unreadable */
+#define RT_KERNEL_READ_TEXT_FILE 15
+/* (text path, bytes or text content) -> logical; the file is replaced
+   through a sibling temporary file and a rename */
+#define RT_KERNEL_WRITE_FILE 16
+/* (text path) -> int handle for RT_KERNEL_READ_LINE, 0 when unreadable */
+#define RT_KERNEL_OPEN_LINES 17
+/* (int handle) -> new heap text of the next line without its line end
+   (CR LF or LF), 0 after the last line */
+#define RT_KERNEL_READ_LINE 18
+#define RT_KERNEL_CLOSE_LINES 19   /* (int handle) -> 0 */
+/* (text path) -> new heap text "YYYY-MM-DD HH:MM:SS" of the last-write time
+   in UTC, 0 when the file does not exist */
+#define RT_KERNEL_FILE_TIME 20
+/* (text path) -> the file's size in bytes, -1 when it does not exist */
+#define RT_KERNEL_FILE_SIZE 21
+
+/* Processes and the user's places. */
+/* (text command line, logical wait) -> -1 when it could not start; else 0,
+   or its exit code when waited for */
+#define RT_KERNEL_RUN 22
+#define RT_KERNEL_DESKTOP_FOLDER 23 /* () -> new heap text, without a final separator */
+#define RT_KERNEL_PROGRAM_FOLDER 24 /* () -> new heap text: the executable's folder */
+#define RT_KERNEL_CURRENT_FOLDER 25 /* () -> new heap text */
+
+/* Network. */
+/* (text host name) -> new heap text of its dotted IPv4 address, 0 when it
+   cannot be resolved */
+#define RT_KERNEL_RESOLVE_HOST 26
+/* (text dotted IPv4 address, int time limit in ms) -> echo time in ms, -1
+   when no echo came in time */
+#define RT_KERNEL_PING 27
+
+/* Objects by ProgID ("MSXML2.ServerXMLHTTP"): Windows' own COM objects, or
+   the runtime's implementation where the system has none. */
+#define RT_KERNEL_OBJECT_CREATE 28  /* (text ProgID) -> int handle, 0 when unavailable */
+#define RT_KERNEL_OBJECT_RELEASE 29 /* (int handle) -> 0 */
+/* (int handle, text method, the method's arguments...) -> the method's
+   result: an integer or logical, or a new heap text or byte array, as the
+   method defines; RT_OBJECT_FAILED when the call failed */
+#define RT_KERNEL_OBJECT_CALL 30
+/* (int handle, text property) -> its value, typed as for a method */
+#define RT_KERNEL_OBJECT_GET 31
+#define RT_OBJECT_FAILED ((int64_t)0x8000000000000000ull)
+
 /* Message boxes (RT_KERNEL_MESSAGE_BOX): one icon value plus one button value. */
 #define RT_MB_OK 0x00
 #define RT_MB_OK_CANCEL 0x01
@@ -255,9 +324,35 @@ typedef intptr_t(RT_CALL* RtServiceFn)(int32_t service, intptr_t a, intptr_t b, 
 typedef struct RtKernelServices {
     void* (*heap_new)(uint32_t size);
     void (*heap_free)(void* block);
+    /* The length of the zero-terminated text at `address` when it lies in
+       memory the program owns (its image, a heap block, the stack) and ends
+       there; -1 otherwise. */
+    int64_t (*text_length)(const void* address);
+    /* The element count of the byte array at `address` when its header and
+       elements lie inside one heap block; -1 otherwise. */
+    int64_t (*byte_array_length)(const void* address);
+    /* Shows the GBK message and ends the program, as the kernel does when a
+       program passes a kernel command what it cannot take. */
+    void (*fatal)(const char* text);
 } RtKernelServices;
 typedef int64_t (*RtLibraryCommandExport)(int32_t command, const RtArgumentBlock* arguments,
                                           const RtKernelServices* kernel);
+
+/* Commands of the support libraries. */
+/* internet: (text address) -> new heap byte array of the body of an HTTP
+   GET, 0 when the fetch failed */
+#define RT_INTERNET_HTTP_GET 1
+/* eCompress: (text file, text archive) -> logical: a ZIP archive holding
+   the file under its bare name */
+#define RT_ECOMPRESS_PACK_FILE 1
+/* eCompress: (text archive, text folder) -> logical: every entry written
+   into the folder; entries that are not plain names are refused */
+#define RT_ECOMPRESS_UNPACK 2
+/* pbshell: (text shortcut path, text target, text comment, text working
+   folder) -> logical */
+#define RT_PBSHELL_WRITE_SHORTCUT 1
+/* eAPI: (text address) -> 0: opens it in the user's browser */
+#define RT_EAPI_OPEN_ADDRESS 1
 
 /* Routines that the runtime calls in the image. */
 typedef void(RT_CALL* RtStartRoutine)(void);

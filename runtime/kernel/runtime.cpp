@@ -9,6 +9,7 @@
 #include "runtime/kernel/automation/driver.h"
 #include "runtime/kernel/automation/script.h"
 #include "runtime/kernel/automation/script_source.h"
+#include "runtime/kernel/commands/kernel_commands.h"
 #include "runtime/kernel/dll_call.h"
 #include "runtime/kernel/image_location.h"
 #include "runtime/kernel/kernel_host.h"
@@ -21,56 +22,6 @@ namespace {
 
 // The exit code of a run whose script could not take the user's part.
 constexpr int kAutomationFailureExitCode = 3;
-
-// The arguments of a kernel command, each checked for its type; a program
-// that passes others ends with a message naming the command.
-class Arguments {
-  public:
-    Arguments(Runtime& runtime, int32_t command, const RtArgumentBlock* block, uint32_t count)
-        : runtime_(runtime), command_(command), block_(block) {
-        const uint32_t given = block != nullptr ? block->count : 0;
-        if (given != count)
-            runtime.fatal("The kernel command " + std::to_string(command) + " takes " +
-                          std::to_string(count) + " argument(s), not " + std::to_string(given) +
-                          ".");
-    }
-
-    int32_t integer(size_t i) const {
-        return static_cast<int32_t>(of_type(i, RT_TYPE_INT32, "an integer").low);
-    }
-    // Windows are named by their identifiers, passed as integers.
-    uint32_t window(size_t i) const { return static_cast<uint32_t>(integer(i)); }
-    // A GBK text; a null address is the empty text.
-    std::string text(size_t i) const {
-        const RtArgument& a = of_type(i, RT_TYPE_TEXT, "a text");
-        const char* address =
-            reinterpret_cast<const char*>(static_cast<uintptr_t>(a.low | uint64_t{a.high} << 32));
-        return address != nullptr ? address : "";
-    }
-    // A unit: low holds its window, high the unit, type its type reference.
-    RtArgument unit(size_t i) const {
-        const RtArgument& a = block_->arguments[i];
-        if ((a.type & 0x80000000u) != 0 || RT_TYPE_LIBRARY(a.type) == 0)
-            wrong(i, "a unit");
-        return a;
-    }
-
-  private:
-    const RtArgument& of_type(size_t i, uint32_t type, const char* what) const {
-        const RtArgument& a = block_->arguments[i];
-        if (a.type != type)
-            wrong(i, what);
-        return a;
-    }
-    [[noreturn]] void wrong(size_t i, const char* what) const {
-        runtime_.fatal("Argument " + std::to_string(i + 1) + " of the kernel command " +
-                       std::to_string(command_) + " is not " + what + ".");
-    }
-
-    Runtime& runtime_;
-    int32_t command_;
-    const RtArgumentBlock* block_;
-};
 
 const char* runtime_error_text(int32_t code) {
     switch (code) {
@@ -100,6 +51,7 @@ void Runtime::run(const void* image) {
     if (bound.is_error())
         fatal("The program image is invalid: " + bound.error());
     bound_ = bound.release_value();
+    memory_.set_image(static_cast<uintptr_t>(bound_->placement.address), bound_->size);
     auto windows = ui::WindowSystem::create(bound_->model.windows, *this);
     if (windows.is_error())
         fatal("The program image is invalid: " + windows.error());
@@ -129,9 +81,8 @@ void Runtime::run_release_routine() {
 }
 
 void Runtime::abandon_heap() {
-    for (void* block : heap_blocks_)
-        std::free(block);
-    heap_blocks_.clear();
+    memory_.for_each_block([](void* block) { std::free(block); });
+    memory_.clear_blocks();
 }
 
 void Runtime::fatal(const std::string& gbk_text) {
@@ -185,51 +136,36 @@ int64_t Runtime::library_command(int32_t position, int32_t command,
     static const RtKernelServices services = {
         [](uint32_t size) { return Runtime::instance().heap_new(size); },
         [](void* block) { Runtime::instance().heap_free(block); },
+        [](const void* text) { return Runtime::instance().memory().text_length(text); },
+        [](const void* array) { return Runtime::instance().memory().byte_array_length(array); },
+        [](const char* text) { Runtime::instance().fatal(text); },
     };
     return entry(command, arguments, &services);
 }
 
 int64_t Runtime::kernel_command(int32_t command, const RtArgumentBlock* arguments) {
-    switch (command) {
-        case RT_KERNEL_MESSAGE_BOX: {
-            Arguments a(*this, command, arguments, 3);
-            const int32_t style = a.integer(1);
-            ui::MessageBoxRequest request;
-            request.text = a.text(0);
-            request.icon = style & ~0x0F;
-            request.buttons = style & 0x0F;
-            request.title = a.text(2);
-            return windows().message_box(request);
-        }
-        case RT_KERNEL_LOAD_WINDOW_MODAL: {
-            Arguments a(*this, command, arguments, 1);
-            windows().load_modal(a.window(0));
-            return 0;
-        }
-        case RT_KERNEL_CLOSE_WINDOW: {
-            Arguments a(*this, command, arguments, 1);
-            windows().close(a.window(0));
-            return 0;
-        }
-        case RT_KERNEL_INSERT_ITEM: {
-            Arguments a(*this, command, arguments, 3);
-            const RtArgument unit = a.unit(0);
-            return windows().insert_item(unit.low, unit.high, a.text(1), a.integer(2));
-        }
-        case RT_KERNEL_REMOVE_ITEM: {
-            Arguments a(*this, command, arguments, 2);
-            const RtArgument unit = a.unit(0);
-            windows().remove_item(unit.low, unit.high, a.integer(1));
-            return 0;
-        }
-        case RT_KERNEL_CLEAR_ITEMS: {
-            Arguments a(*this, command, arguments, 1);
-            const RtArgument unit = a.unit(0);
-            windows().clear_items(unit.low, unit.high);
-            return 0;
-        }
-    }
-    fatal("Unknown kernel command " + std::to_string(command) + ".");
+    const KernelCommand* known = find_kernel_command(command);
+    if (known == nullptr)
+        fatal("Unknown kernel command " + std::to_string(command) + ".");
+    return known->run(Arguments(*this, command, arguments, known->arguments, known->more));
+}
+
+intptr_t Runtime::new_text(std::string_view text) {
+    auto* block = static_cast<char*>(heap_new(static_cast<uint32_t>(text.size() + 1)));
+    std::memcpy(block, text.data(), text.size());
+    return reinterpret_cast<intptr_t>(block);
+}
+
+intptr_t Runtime::new_byte_array(std::span<const uint8_t> bytes) {
+    if (bytes.size() > UINT32_MAX - sizeof(RtArrayHeader))
+        fatal("Out of memory.");
+    auto* block = static_cast<uint8_t*>(
+        heap_new(static_cast<uint32_t>(sizeof(RtArrayHeader) + bytes.size())));
+    const RtArrayHeader header{1, static_cast<uint32_t>(bytes.size())};
+    std::memcpy(block, &header, sizeof header);
+    if (!bytes.empty())
+        std::memcpy(block + sizeof header, bytes.data(), bytes.size());
+    return reinterpret_cast<intptr_t>(block);
 }
 
 int64_t Runtime::get_property(uint32_t window, uint32_t unit, int32_t property, int32_t index) {
@@ -245,26 +181,28 @@ void* Runtime::heap_new(uint32_t size) {
     void* block = std::calloc(1, size == 0 ? 1 : size);
     if (block == nullptr)
         fatal("Out of memory.");
-    heap_blocks_.insert(block);
+    memory_.add_block(block, size == 0 ? 1 : size);
     return block;
 }
 
 void* Runtime::heap_resize(void* block, uint32_t size) {
     if (block == nullptr)
         return heap_new(size);
-    if (heap_blocks_.erase(block) == 0)
+    if (!memory_.remove_block(block))
         fatal("The program resized a block that is not on the runtime's heap.");
     void* resized = std::realloc(block, size == 0 ? 1 : size);
-    if (resized == nullptr)
+    if (resized == nullptr) {
+        memory_.add_block(block, 0);  // still the program's, but its size is unknown now
         fatal("Out of memory.");
-    heap_blocks_.insert(resized);
+    }
+    memory_.add_block(resized, size == 0 ? 1 : size);
     return resized;
 }
 
 void Runtime::heap_free(void* block) {
     if (block == nullptr)
         return;
-    if (heap_blocks_.erase(block) == 0)
+    if (!memory_.remove_block(block))
         fatal("The program released a block that is not on the runtime's heap.");
     std::free(block);
 }

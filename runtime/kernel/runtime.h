@@ -6,12 +6,14 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
-#include <unordered_set>
+#include <string_view>
 #include <vector>
 
 #include "image/bind/binder.h"
 #include "runtime/contract/runtime_abi.h"
+#include "runtime/kernel/program_memory.h"
 #include "runtime/kernel/services/file_search.h"
 #include "runtime/kernel/ui/window_system.h"
 
@@ -52,21 +54,28 @@ class Runtime final : public ui::Host {
     // For the binding host.
     std::vector<void*>& libraries() { return libraries_; }
 
+    // ---- for the commands ----
+    ui::WindowSystem& windows();
+    const ProgramMemory& memory() const { return memory_; }
+    // New heap blocks that the program takes over, as a command returns
+    // them: a zero-terminated text, a byte array.
+    intptr_t new_text(std::string_view text);
+    intptr_t new_byte_array(std::span<const uint8_t> bytes);
+
   private:
     Runtime() = default;
     void run_release_routine();
     // Gives back every block the program still holds: it stops in the middle
     // of what it did, so they are abandoned, not leaked.
     void abandon_heap();
-    ui::WindowSystem& windows();
 
     std::optional<image::BoundImage> bound_;
     std::vector<void*> libraries_;  // by list position; the kernel's own is null
     RtReleaseRoutine release_ = nullptr;
     std::unique_ptr<ui::WindowSystem> windows_;
-    // Every heap block the program holds: releasing anything else is an
-    // error, and what a fatal end leaves behind is given back.
-    std::unordered_set<void*> heap_blocks_;
+    // The image and every heap block the program holds: releasing anything
+    // else is an error, and what a fatal end leaves behind is given back.
+    ProgramMemory memory_;
     FileSearches searches_;
 };
 

@@ -178,4 +178,21 @@ RunResult run(const std::vector<std::string>& argv, const std::vector<std::strin
     return result;
 }
 
+void assemble_program(const fs::path& out, const fs::path& build_dir, const fs::path& image,
+                      const std::vector<std::string>& libraries, const std::string& folder_name) {
+    const bool windows = fs::exists(build_dir / "loader" / "stub.exe");
+    std::vector<loader::RuntimeFile> files;
+    files.push_back({"krnln.fne", read_bytes(build_dir / "runtime" / "kernel" / "krnln.fne")});
+    for (const std::string& name : libraries)
+        files.push_back(
+            {name + ".fne", read_bytes(build_dir / "runtime" / "libraries" / (name + ".fne"))});
+    // Level 1: sanitizer builds of the kernel are large.
+    const std::vector<uint8_t> package =
+        loader::build_package(files, 0, folder_name, 0x13572468, 1);
+    write_bytes(out,
+                make_program(read_bytes(build_dir / "loader" / (windows ? "stub.exe" : "stub")),
+                             read_bytes(image), package),
+                true);
+}
+
 }  // namespace test_support

@@ -41,6 +41,14 @@ std::string hex_head(std::span<const uint8_t> bytes, size_t count = 16);
 std::vector<uint8_t> make_program(std::span<const uint8_t> stub, std::span<const uint8_t> image,
                                   std::span<const uint8_t> package);
 
+// A whole program as the suite ships it, made from one build folder
+// (native or win-x64): its stub, the image, and a runtime package holding
+// the kernel and the named support libraries of that build. The runtime
+// folder is named `folder_name`, so that programs made for one test share a
+// warm runtime folder and tests do not share theirs.
+void assemble_program(const fs::path& out, const fs::path& build_dir, const fs::path& image,
+                      const std::vector<std::string>& libraries, const std::string& folder_name);
+
 struct RunResult {
     int exit_code = -1;
     std::string out;

@@ -1,0 +1,72 @@
+#include "runtime/kernel/commands/arguments.h"
+
+#include "runtime/kernel/runtime.h"
+
+namespace kernel {
+
+Arguments::Arguments(Runtime& runtime, int32_t command, const RtArgumentBlock* block,
+                     uint32_t count, bool more)
+    : runtime_(runtime), command_(command), block_(block) {
+    count_ = block != nullptr ? block->count : 0;
+    if (count_ == count || (more && count_ > count))
+        return;
+    runtime.fatal("The kernel command " + std::to_string(command) + " takes " +
+                  (more ? "at least " : "") + std::to_string(count) + " argument(s), not " +
+                  std::to_string(count_) + ".");
+}
+
+const RtArgument& Arguments::of_type(size_t i, uint32_t type, std::string_view what) const {
+    const RtArgument& a = block_->arguments[i];
+    if (a.type != type)
+        wrong(i, what);
+    return a;
+}
+
+void Arguments::wrong(size_t i, std::string_view what) const {
+    runtime_.fatal("Argument " + std::to_string(i + 1) + " of the kernel command " +
+                   std::to_string(command_) + " is not " + std::string(what) + ".");
+}
+
+int32_t Arguments::integer(size_t i) const {
+    return static_cast<int32_t>(of_type(i, RT_TYPE_INT32, "an integer").low);
+}
+
+bool Arguments::logical(size_t i) const {
+    return of_type(i, RT_TYPE_BOOL, "a logical value").low != 0;
+}
+
+const void* Arguments::address(size_t i) const {
+    const RtArgument& a = block_->arguments[i];
+    return reinterpret_cast<const void*>(static_cast<uintptr_t>(a.low | uint64_t{a.high} << 32));
+}
+
+std::string Arguments::text(size_t i) const {
+    of_type(i, RT_TYPE_TEXT, "a text");
+    const void* at = address(i);
+    if (at == nullptr)
+        return {};
+    const int64_t length = runtime_.memory().text_length(at);
+    if (length < 0)
+        wrong(i, "a text that ends inside the program's memory");
+    return std::string(static_cast<const char*>(at), static_cast<size_t>(length));
+}
+
+std::span<const uint8_t> Arguments::bytes(size_t i) const {
+    of_type(i, RT_TYPE_BYTES, "a byte array");
+    const void* at = address(i);
+    if (at == nullptr)
+        return {};
+    const int64_t count = runtime_.memory().byte_array_length(at);
+    if (count < 0)
+        wrong(i, "a byte array on the runtime's heap");
+    return {static_cast<const uint8_t*>(at) + sizeof(RtArrayHeader), static_cast<size_t>(count)};
+}
+
+RtArgument Arguments::unit(size_t i) const {
+    const RtArgument& a = block_->arguments[i];
+    if ((a.type & 0x80000000u) != 0 || RT_TYPE_LIBRARY(a.type) == 0)
+        wrong(i, "a unit");
+    return a;
+}
+
+}  // namespace kernel

@@ -1,0 +1,9 @@
+#include "runtime/kernel/commands/kernel_commands.h"
+
+namespace kernel {
+
+std::span<const KernelCommand> file_commands() {
+    return {};
+}
+
+}  // namespace kernel
