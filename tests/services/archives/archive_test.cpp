@@ -311,14 +311,16 @@ TEST_F(Archives, HostileEntriesRefuseTheWholeArchive) {
         {"shorter than declared",
          {"s.txt", "short", false, 0, std::nullopt, 99},
          "less data than its declared size"},
+        {"a folder of that name", {"sub", "x"}, "a folder has this name"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         test_support::ScratchDir out;
+        fs::create_directories(out / "sub");
         make_archive("bad.zip", {{"ok.txt", "fine"}, c.entry});
         fs::remove(dir_ / "transcript");
         EXPECT_FALSE(unpack(in_dir("bad.zip"), out.path().string()));
-        EXPECT_EQ(listing(out.path()), std::vector<std::string>{});
+        EXPECT_EQ(listing(out.path()), std::vector<std::string>{"sub"});
         const std::string line = read_text(dir_ / "transcript");
         EXPECT_NE(line.find("archive-failed command=unpack"), std::string::npos) << line;
         EXPECT_NE(line.find(std::string("why=\"") + c.why + "\""), std::string::npos) << line;
