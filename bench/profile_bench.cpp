@@ -87,7 +87,11 @@ std::string manifest(int sections) {
             text += k.date + "=2026-12-" + std::to_string(10 + i % 20) + " 05:15:41\r\n";
             text += k.size + "=" + std::to_string(1000 + i * 37) + "\r\n";
         }
-        text += "[" + gbk("版本") + "]\r\n" + gbk("版本号") + "=1.0\r\n";
+        text += "[";
+        text += gbk("版本");
+        text += "]\r\n";
+        text += gbk("版本号");
+        text += "=1.0\r\n";
         std::ofstream(path, std::ios::binary) << text;
         const struct timespec old[2] = {{1700000000, 0}, {1700000000, 0}};
         utimensat(AT_FDCWD, path.c_str(), old, 0);

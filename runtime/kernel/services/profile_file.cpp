@@ -36,38 +36,47 @@ bool closes_header(std::string_view section) {
     return closed;
 }
 
-}  // namespace
-
-std::string fold_profile_name(std::string_view name) {
-    name = trim(name);
-    std::string folded(name);
-    base::for_each_gbk_char(folded, [&](size_t offset, size_t length) {
-        char& c = folded[offset];
-        if (length == 1 && c >= 'A' && c <= 'Z')
+// Folds A-Z to a-z in place, skipping double-byte characters whole.
+void fold(char* name, size_t length) {
+    base::for_each_gbk_char(std::string_view(name, length), [&](size_t offset, size_t size) {
+        char& c = name[offset];
+        if (size == 1 && c >= 'A' && c <= 'Z')
             c = static_cast<char>(c + ('a' - 'A'));
     });
-    return folded;
+}
+
+// A name as it is compared: trimmed and folded.
+std::string folded(std::string_view name) {
+    std::string out(trim(name));
+    fold(out.data(), out.size());
+    return out;
+}
+
+}  // namespace
+
+size_t ProfileText::KeyNameHash::operator()(const KeyName& name) const {
+    const std::hash<std::string_view> hash;
+    return hash(name.section) * 31 + hash(name.key);
 }
 
 ProfileText::ProfileText(std::string bytes) : bytes_(std::move(bytes)) {
     parse();
 }
 
-std::string ProfileText::key_of(uint32_t section, std::string_view folded_key) {
-    std::string key(sizeof section + folded_key.size(), '\0');
-    std::memcpy(key.data(), &section, sizeof section);
-    std::memcpy(key.data() + sizeof section, folded_key.data(), folded_key.size());
-    return key;
-}
-
 void ProfileText::parse() {
     const std::string_view text = bytes_;
+    folded_.assign(text.begin(), text.end());
     const size_t first_break = text.find_first_of("\r\n");
     if (first_break != std::string_view::npos && text[first_break] == '\n')
         line_end_ = "\n";
+    // Enough room for a file of one key per line: no rehashing while parsing.
+    const size_t lines = static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+    keys_.reserve(lines);
 
     constexpr uint32_t kNoSection = UINT32_MAX;
     uint32_t section = kNoSection;
+    std::string_view section_name;
+    bool shadowed = false;  // a later section of a name seen before: its keys are not seen
     size_t position = 0;
     while (position < text.size()) {
         // One line: [begin, end) and its line end [end, next).
@@ -102,7 +111,11 @@ void ProfileText::parse() {
             if (close != std::string_view::npos) {
                 section = static_cast<uint32_t>(sections_.size());
                 sections_.push_back({static_cast<uint32_t>(end), static_cast<uint32_t>(next)});
-                section_index_.emplace(fold_profile_name(inside.substr(0, close)), section);
+                const std::string_view name = trim(inside.substr(0, close));
+                char* at = folded_.data() + (name.data() - text.data());
+                fold(at, name.size());
+                section_name = std::string_view(at, name.size());
+                shadowed = !section_index_.emplace(section_name, section).second;
                 continue;
             }
             // Without ']' the line is no header: an ordinary line below.
@@ -111,7 +124,7 @@ void ProfileText::parse() {
             continue;
         sections_[section] = {static_cast<uint32_t>(end), static_cast<uint32_t>(next)};
         const size_t found_equals = text.substr(first, last - first).find('=');
-        if (found_equals == std::string_view::npos)
+        if (found_equals == std::string_view::npos || shadowed)
             continue;  // a line without '=' is no key ('=' is never a trail byte)
         const size_t equals = first + found_equals;
         size_t name_end = equals;
@@ -122,25 +135,27 @@ void ProfileText::parse() {
         size_t value_begin = equals + 1;
         while (value_begin < last && is_blank(text[value_begin]))
             ++value_begin;
-        keys_.emplace(key_of(section, fold_profile_name(text.substr(first, name_end - first))),
+        char* at = folded_.data() + first;
+        fold(at, name_end - first);
+        keys_.emplace(KeyName{section_name, std::string_view(at, name_end - first)},
                       Key{static_cast<uint32_t>(first), static_cast<uint32_t>(name_end),
                           static_cast<uint32_t>(value_begin), static_cast<uint32_t>(last),
                           static_cast<uint32_t>(end)});
     }
 }
 
-const ProfileText::Key* ProfileText::find(std::string_view section, std::string_view key) const {
-    const auto found = section_index_.find(fold_profile_name(section));
-    if (found == section_index_.end())
-        return nullptr;
-    const auto entry = keys_.find(key_of(found->second, fold_profile_name(key)));
-    return entry == keys_.end() ? nullptr : &entry->second;
+const ProfileText::Key* ProfileText::find(std::string_view folded_section,
+                                          std::string_view folded_key) const {
+    const auto found = keys_.find(KeyName{folded_section, folded_key});
+    return found == keys_.end() ? nullptr : &found->second;
 }
 
 std::string_view ProfileText::read(std::string_view section, std::string_view key) const {
-    if (trim(section).empty() || trim(key).empty())
-        return {};
-    const Key* entry = find(section, key);
+    const std::string folded_section = folded(section);
+    const std::string folded_key = folded(key);
+    if (folded_section.empty() || folded_key.empty())
+        return {};  // "[]" and "=value" name nothing
+    const Key* entry = find(folded_section, folded_key);
     if (entry == nullptr)
         return {};
     std::string_view value =
@@ -163,14 +178,15 @@ std::optional<std::string> ProfileText::written(std::string_view section, std::s
     std::string out;
     out.reserve(bytes_.size() + section.size() + key.size() + value.size() + 8);
     const std::string_view text = bytes_;
-    if (const Key* entry = find(section, key)) {
+    const std::string folded_section = folded(section);
+    if (const Key* entry = find(folded_section, folded(key))) {
         out.append(text.substr(0, entry->name_end));
         out += '=';
         out.append(value);
         out.append(text.substr(entry->line_end));
         return out;
     }
-    const auto found = section_index_.find(fold_profile_name(section));
+    const auto found = section_index_.find(folded_section);
     if (found != section_index_.end()) {
         const Section& at = sections_[found->second];
         if (at.after_last > at.last_line_end) {
@@ -248,10 +264,18 @@ void ProfileFiles::drop(const SystemPath& path) {
     std::erase_if(entries_, [&](const auto& entry) { return entry->path == path; });
 }
 
+const SystemPath* ProfileFiles::system_path(std::string_view gbk_path) {
+    if (!last_gbk_path_ || *last_gbk_path_ != gbk_path) {
+        last_gbk_path_ = std::string(gbk_path);
+        last_path_ = to_system_path(gbk_path);
+    }
+    return last_path_ ? &*last_path_ : nullptr;
+}
+
 std::string ProfileFiles::read(std::string_view gbk_path, std::string_view section,
                                std::string_view key) {
-    const auto path = to_system_path(gbk_path);
-    if (!path)
+    const SystemPath* path = system_path(gbk_path);
+    if (path == nullptr)
         return {};
     auto entry = current(*path);
     if (entry.is_error())
@@ -261,8 +285,8 @@ std::string ProfileFiles::read(std::string_view gbk_path, std::string_view secti
 
 bool ProfileFiles::write(std::string_view gbk_path, std::string_view section, std::string_view key,
                          std::string_view value) {
-    const auto path = to_system_path(gbk_path);
-    if (!path)
+    const SystemPath* path = system_path(gbk_path);
+    if (path == nullptr)
         return false;
     auto entry = current(*path);
     if (entry.is_error() && entry.error() != StorageError::NotFound)

@@ -43,9 +43,6 @@
 
 namespace kernel {
 
-// A section or key name as it is compared: trimmed, case folded.
-std::string fold_profile_name(std::string_view name);
-
 // One version of a profile file, parsed once; lookups are hash lookups.
 class ProfileText {
   public:
@@ -74,16 +71,29 @@ class ProfileText {
         uint32_t last_line_end;  // the end of its last line that counts (see written())
         uint32_t after_last;     // after that line's line end
     };
+    // A key by its folded section and key names.
+    struct KeyName {
+        std::string_view section;
+        std::string_view key;
+        bool operator==(const KeyName&) const = default;
+    };
+    struct KeyNameHash {
+        size_t operator()(const KeyName& name) const;
+    };
 
     void parse();
-    const Key* find(std::string_view section, std::string_view key) const;
-    static std::string key_of(uint32_t section, std::string_view folded_key);
+    const Key* find(std::string_view folded_section, std::string_view folded_key) const;
 
     std::string bytes_;
-    std::string_view line_end_ = "\r\n";                       // for new lines
-    std::unordered_map<std::string, uint32_t> section_index_;  // folded name -> first section
+    // The bytes with every section and key name folded in place (folding
+    // keeps lengths); the maps' names point into it. A vector, so that the
+    // names stay where they are when the text moves.
+    std::vector<char> folded_;
+    std::string_view line_end_ = "\r\n";                            // for new lines
+    std::unordered_map<std::string_view, uint32_t> section_index_;  // first of each name
     std::vector<Section> sections_;
-    std::unordered_map<std::string, Key> keys_;  // section index + folded key -> first key
+    // The keys of the first section of each name, the first of each name.
+    std::unordered_map<KeyName, Key, KeyNameHash> keys_;
 };
 
 // The profile files of the process. Each file is parsed once per version:
@@ -109,11 +119,16 @@ class ProfileFiles {
     };
     static constexpr size_t kMaxEntries = 8;
 
+    // The system's form of a path; the last one is kept, as a program reads
+    // many keys of one file in a row.
+    const SystemPath* system_path(std::string_view gbk_path);
     base::ErrorOr<Entry*, StorageError> current(const SystemPath& path);
     Entry* keep(const SystemPath& path, const FileStamp& stamp, std::string bytes);
     void drop(const SystemPath& path);
 
     std::vector<std::unique_ptr<Entry>> entries_;  // most recently used first
+    std::optional<std::string> last_gbk_path_;
+    std::optional<SystemPath> last_path_;
     uint64_t parses_ = 0;
 };
 
