@@ -36,6 +36,15 @@ bool closes_header(std::string_view section) {
     return closed;
 }
 
+// Whether a version read now could be followed by another with the same
+// stamp: its last write lies less than the clock's coarsest step back. A
+// write time ahead of the clock (a skewed or unpacked file) is not: the next
+// write takes the clock's time, which differs from it.
+bool is_racy(const FileStamp& stamp) {
+    const int64_t age = storage_now() - stamp.write_time;
+    return age >= 0 && age < storage_racy_window();
+}
+
 // Folds A-Z to a-z in place, skipping double-byte characters whole.
 void fold(char* name, size_t length) {
     base::for_each_gbk_char(std::string_view(name, length), [&](size_t offset, size_t size) {
@@ -231,6 +240,7 @@ base::ErrorOr<ProfileFiles::Entry*, StorageError> ProfileFiles::current(const Sy
         if (entry->stamp == stamp.value() && !entry->racy)
             return entry;
     }
+    ++reads_;
     auto file = read_stored_file(path);
     if (file.is_error()) {
         drop(path);
@@ -240,7 +250,7 @@ base::ErrorOr<ProfileFiles::Entry*, StorageError> ProfileFiles::current(const Sy
     if (!entries_.empty() && entries_.front()->path == path) {
         Entry* entry = entries_.front().get();
         if (entry->stamp == stored.stamp && entry->text.bytes() == stored.bytes) {
-            entry->racy = storage_now() - stored.stamp.write_time < storage_racy_window();
+            entry->racy = is_racy(stored.stamp);
             return entry;
         }
     }
@@ -251,9 +261,8 @@ ProfileFiles::Entry* ProfileFiles::keep(const SystemPath& path, const FileStamp&
                                         std::string bytes) {
     drop(path);
     ++parses_;
-    const int64_t age = storage_now() - stamp.write_time;
-    auto entry = std::make_unique<Entry>(
-        Entry{path, stamp, ProfileText(std::move(bytes)), age < storage_racy_window()});
+    auto entry =
+        std::make_unique<Entry>(Entry{path, stamp, ProfileText(std::move(bytes)), is_racy(stamp)});
     if (entries_.size() >= kMaxEntries)
         entries_.pop_back();
     entries_.insert(entries_.begin(), std::move(entry));

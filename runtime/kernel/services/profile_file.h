@@ -107,6 +107,8 @@ class ProfileFiles {
 
     // How many times a file's bytes were parsed (for tests and benchmarks).
     uint64_t parses() const { return parses_; }
+    // How many times a file's bytes were read.
+    uint64_t reads() const { return reads_; }
 
   private:
     struct Entry {
@@ -130,6 +132,7 @@ class ProfileFiles {
     std::optional<std::string> last_gbk_path_;
     std::optional<SystemPath> last_path_;
     uint64_t parses_ = 0;
+    uint64_t reads_ = 0;
 };
 
 // The instance the kernel commands use.
