@@ -303,7 +303,7 @@ bool ProfileFiles::write(std::string_view gbk_path, std::string_view section, st
     const ProfileText empty{std::string()};
     const ProfileText& text = entry.is_error() ? empty : entry.value()->text;
     auto bytes = text.written(section, key, value);
-    if (!bytes)
+    if (!bytes || bytes->size() > kMaxProfileFileSize)
         return false;
     if (!entry.is_error() && *bytes == text.bytes())
         return true;  // nothing changes
