@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   clang clang-format libclang-rt-14-dev
   zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
+  libcurl4-openssl-dev nginx
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 libz-mingw-w64-dev
   wine64 xvfb
   binutils file
