@@ -66,6 +66,7 @@ enum class ObjectError {
     UnknownMember,   // the object has no member of that name
     WrongArguments,  // too few, too many, or of a type the member cannot take
     Failed,          // the member ran and failed (or may not run in this state)
+    NotImplemented,  // the system's object has the member but does not do it
 };
 
 class Object {

@@ -1,9 +1,12 @@
 // Objects on Windows: the system's COM objects, created by ProgID and driven
 // through IDispatch. Texts cross as BSTRs through code page 936; byte arrays
 // as one-dimensional SAFEARRAYs of bytes.
-#include <oleauto.h>
+// windows.h first: the OLE headers build on it.
 #include <windows.h>
 
+#include <oleauto.h>
+
+#include <algorithm>
 #include <cstring>
 
 #include "runtime/kernel/services/object.h"
@@ -52,6 +55,8 @@ ObjectError error_of(HRESULT hr) {
         case DISP_E_PARAMNOTOPTIONAL:
         case DISP_E_BADVARTYPE:
             return ObjectError::WrongArguments;
+        case E_NOTIMPL:
+            return ObjectError::NotImplemented;
         default:
             return ObjectError::Failed;
     }
@@ -183,13 +188,62 @@ class DispatchObject final : public Object {
 
     ErrorOr<ObjectValue, ObjectError> call(std::string_view name,
                                            std::span<const ObjectValue> arguments) override {
-        return invoke(name, DISPATCH_METHOD | DISPATCH_PROPERTYGET, arguments);
+        auto outcome = invoke(name, DISPATCH_METHOD | DISPATCH_PROPERTYGET, arguments);
+        if (outcome.is_error() && outcome.error() == ObjectError::NotImplemented &&
+            same_name(name, "waitForResponse"))
+            return wait_for_response(arguments);
+        if (outcome.is_error() && outcome.error() == ObjectError::NotImplemented)
+            return fail(ObjectError::Failed);
+        return outcome;
     }
     ErrorOr<ObjectValue, ObjectError> get(std::string_view name) override {
         return invoke(name, DISPATCH_PROPERTYGET, {});
     }
 
   private:
+    // For an HTTP request object without waitForResponse of its own (Wine's
+    // binds asynchronously through window messages): waits the same way,
+    // dispatching this thread's messages until readyState is 4, for at most
+    // the seconds asked and at most one second, like the Linux object.
+    ErrorOr<ObjectValue, ObjectError> wait_for_response(std::span<const ObjectValue> arguments) {
+        double seconds = -1;
+        if (arguments.size() > 1)
+            return fail(ObjectError::WrongArguments);
+        if (arguments.size() == 1) {
+            if (arguments[0].kind == ObjectValue::Kind::Integer)
+                seconds = static_cast<double>(arguments[0].integer);
+            else if (arguments[0].kind == ObjectValue::Kind::Number)
+                seconds = arguments[0].number;
+            else
+                return fail(ObjectError::WrongArguments);
+        }
+        const ULONGLONG limit =
+            seconds >= 0 && seconds < 1 ? static_cast<ULONGLONG>(seconds * 1000) : 1000;
+        const ULONGLONG deadline = GetTickCount64() + limit;
+        for (;;) {
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                if (message.message == WM_QUIT) {
+                    PostQuitMessage(static_cast<int>(message.wParam));
+                    break;
+                }
+                TranslateMessage(&message);
+                DispatchMessageW(&message);
+            }
+            const auto state = invoke("readyState", DISPATCH_PROPERTYGET, {});
+            if (state.is_error())
+                return fail(ObjectError::Failed);
+            if (state.value().integer == 4)
+                return ObjectValue::of_logical(true);
+            const ULONGLONG now = GetTickCount64();
+            if (now >= deadline)
+                return ObjectValue::of_logical(false);
+            MsgWaitForMultipleObjects(0, nullptr, FALSE,
+                                      static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 50)),
+                                      QS_ALLINPUT);
+        }
+    }
+
     ErrorOr<DISPID, ObjectError> id_of(std::string_view name) {
         for (const auto& [known, id] : ids_)
             if (same_name(known, name))
@@ -226,9 +280,16 @@ class DispatchObject final : public Object {
         VariantInit(&outcome);
         EXCEPINFO exception{};
         UINT wrong_argument = 0;
-        const HRESULT hr = dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters,
-                                             &outcome, &exception, &wrong_argument);
+        HRESULT hr = dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &parameters,
+                                       &outcome, &exception, &wrong_argument);
         clear();
+        // A member's own failure comes back as an exception holding it.
+        if (hr == DISP_E_EXCEPTION) {
+            if (exception.pfnDeferredFillIn != nullptr)
+                exception.pfnDeferredFillIn(&exception);
+            if (FAILED(exception.scode))
+                hr = exception.scode;
+        }
         SysFreeString(exception.bstrSource);
         SysFreeString(exception.bstrDescription);
         SysFreeString(exception.bstrHelpFile);
