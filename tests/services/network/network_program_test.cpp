@@ -36,8 +36,10 @@ std::string range_report(const char* what, size_t from, size_t count) {
            std::to_string(sum_of(whole, from, count));
 }
 
-// What the program reports with a working server and a dropping one.
-std::vector<std::string> expected_reports() {
+// What the program reports with a working server and a dropping one. A
+// dropped connection leaves the request without a reply: reading its status
+// fails on Linux (-1 in the report), while Wine's object gives 0.
+std::vector<std::string> expected_reports(const char* dropped_status = "-1") {
     const std::vector<uint8_t> whole = whole_content();
     return {
         "get whole.bin 25000 " + std::to_string(sum_of(whole)),
@@ -50,7 +52,7 @@ std::vector<std::string> expected_reports() {
         "beyond 4 416 Requested Range Not Satisfiable|bytes */25000| 0 0",
         "missing 4 404 Not Found|| 0 0",
         "whole 4 200 OK|| 25000 " + std::to_string(sum_of(whole)),
-        "dropped 4 -1 || 0 0",
+        std::string("dropped 4 ") + dropped_status + " || 0 0",
         range_report("again", 0, 10240),
         "done",
     };
@@ -116,7 +118,7 @@ TEST_F(NetworkProgram, RunsUnderWine) {
     environment.push_back("WJRT_TRANSCRIPT=" + test_support::windows_path(transcript()));
     auto result = test_support::run({wine.wine(), program.string()}, environment, 120);
     EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(reports(test_support::read_text(transcript())), expected_reports())
+    EXPECT_EQ(reports(test_support::read_text(transcript())), expected_reports("0"))
         << test_support::read_text(transcript());
     expect_one_connection_for_ranges();
 }
