@@ -40,3 +40,7 @@ echo "image binding benchmark"
 echo
 echo "kernel start-up benchmark"
 "$build/bench/kernel_startup_bench" --benchmark_out="$build/bench/kernel_startup.json" --benchmark_out_format=json
+
+echo
+echo "HTTP request object benchmark"
+"$build/bench/http_bench" --benchmark_out="$build/bench/http.json" --benchmark_out_format=json
