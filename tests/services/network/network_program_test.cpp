@@ -54,6 +54,7 @@ std::vector<std::string> expected_reports(const char* dropped_status = "-1") {
         "whole 4 200 OK|| 25000 " + std::to_string(sum_of(whole)),
         std::string("dropped 4 ") + dropped_status + " || 0 0",
         range_report("again", 0, 10240),
+        "unknown class 0 member 1",
         "done",
     };
 }

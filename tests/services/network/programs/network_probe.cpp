@@ -5,6 +5,7 @@
 //
 //   get <name> <byte count> <byte sum>        or  get <name> failed
 //   <what> <readyState> <status> <statusText>|<Content-Range>|<body count> <body sum>
+//   unknown class <handle> member <1 when the call failed>
 #include "rt/args.h"
 #include "rt/http_request.h"
 #include "rt/internet.h"
@@ -132,6 +133,14 @@ RT_CALL void run_probe() {
     request(http, dropping.c_str(), "whole.bin", 0, "dropped");
     request(http, base.c_str(), "whole.bin", 0, "again");
     http.release();
+    http.release();  // a second release of a released object does nothing
+
+    // A class the system does not have, and a member the object lacks.
+    Line unknown;
+    put(unknown, "unknown class") << rt::Object::create("No.SuchClass").handle();
+    rt::Object object = rt::Object::create("MSXML2.ServerXMLHTTP");
+    put(unknown, " member") << (rt::failed(object.call("noSuchMember", rt::integer(1))) ? 1 : 0);
+    report(unknown);
     Line line;
     put(line, "done");
     report(line);
