@@ -284,7 +284,7 @@ TEST_F(HttpRequestTest, CallsItCannotTake) {
     }
 }
 
-TEST(Objects, OnlyKnownClassesAreMade) {
+TEST(ObjectClasses, OnlyTheRequestObjectOnLinux) {
     EXPECT_NE(kernel::create_object("msxml2.serverxmlhttp"), nullptr);
     EXPECT_EQ(kernel::create_object("Scripting.FileSystemObject"), nullptr);
     EXPECT_EQ(kernel::create_object(""), nullptr);

@@ -105,6 +105,24 @@ TEST_F(NetworkProgram, RunsOnLinux) {
     expect_one_connection_for_ranges();
 }
 
+TEST_F(NetworkProgram, ReleasingAForeignHandleEndsTheProgram) {
+    const fs::path program = scratch_ / "network_probe";
+    test_support::assemble_program(program, kNative, kImage, {"internet"},
+                                   "gs-network-" + std::to_string(getpid()));
+    std::ofstream(scratch_ / "script") << "click 按钮_外来\n";
+    fs::create_directories(scratch_ / "tmp");
+    auto result =
+        test_support::run({program.string()}, {"TMPDIR=" + (scratch_ / "tmp").string(),
+                                               "WJRT_SCRIPT=" + (scratch_ / "script").string(),
+                                               "WJRT_TRANSCRIPT=" + transcript().string()});
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_NE(test_support::read_text(transcript())
+                  .find("msgbox title=\"Error\" icon=error buttons=ok text=\"The object handle 77 "
+                        "is not one the program holds.\""),
+              std::string::npos)
+        << test_support::read_text(transcript());
+}
+
 TEST_F(NetworkProgram, RunsUnderWine) {
     auto& wine = test_support::WineSession::ensure();
     if (wine.state() == test_support::WineSession::State::NotInstalled)

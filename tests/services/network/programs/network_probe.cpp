@@ -145,4 +145,10 @@ RT_CALL void run_probe() {
     put(line, "done");
     report(line);
 }
+
+// Releasing a handle the program never held ends it.
+RT_CALL void release_foreign() {
+    auto block = rt::arguments(rt::integer(77));
+    rt_kernel_command(RT_KERNEL_OBJECT_RELEASE, block.get());
+}
 }
