@@ -12,6 +12,7 @@ packages=(
   dpkg-dev
   # other ZIP readers that the archive tests check our archives with
   unzip python3
+  libcurl4-openssl-dev nginx
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 libz-mingw-w64-dev
   wine64 xvfb
   binutils file

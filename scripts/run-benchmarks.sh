@@ -44,3 +44,7 @@ echo "kernel start-up benchmark"
 echo
 echo "profile file benchmark"
 "$build/bench/profile_bench" --benchmark_out="$build/bench/profile.json" --benchmark_out_format=json
+
+echo
+echo "HTTP request object benchmark"
+"$build/bench/http_bench" --benchmark_out="$build/bench/http.json" --benchmark_out_format=json

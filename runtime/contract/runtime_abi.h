@@ -232,12 +232,17 @@ typedef struct RtArrayHeader {
 #define RT_KERNEL_PING 27
 
 /* Objects by ProgID ("MSXML2.ServerXMLHTTP"): Windows' own COM objects, or
-   the runtime's implementation where the system has none. */
+   the runtime's implementation where the system has none. Member names
+   match without regard to A-Z case. */
 #define RT_KERNEL_OBJECT_CREATE 28  /* (text ProgID) -> int handle, 0 when unavailable */
-#define RT_KERNEL_OBJECT_RELEASE 29 /* (int handle) -> 0 */
-/* (int handle, text method, the method's arguments...) -> the method's
-   result: an integer or logical, or a new heap text or byte array, as the
-   method defines; RT_OBJECT_FAILED when the call failed */
+/* (int handle) -> 0; handle 0 does nothing, one the program does not hold
+   ends it */
+#define RT_KERNEL_OBJECT_RELEASE 29
+/* (int handle, text method, the method's arguments: int, logical, number,
+   text, byte array) -> the method's result: nothing as 0, an integer or
+   logical as its value, a number truncated, a text or byte array as a new
+   heap block; RT_OBJECT_FAILED when the call failed (no such member,
+   arguments it cannot take, or the member's own failure) */
 #define RT_KERNEL_OBJECT_CALL 30
 /* (int handle, text property) -> its value, typed as for a method */
 #define RT_KERNEL_OBJECT_GET 31
