@@ -113,13 +113,18 @@ ImageResult<void> apply_fixups(uint8_t* data, size_t size, std::span<const Fixup
                         " has an unknown kind");
         uint8_t* site = data + fixup.offset;
         const uint32_t value = base::load_le32(site);
-        const uint64_t sum = value + targets[kind];
-        if (sum >= limit || sum < targets[kind]) {
+        // A signed offset: compilers address an array through a base a
+        // little before it (`literal - 1`), which may lie before its segment.
+        const int64_t offset = static_cast<int32_t>(value);
+        const uint64_t sum = targets[kind] + static_cast<uint64_t>(offset);
+        const bool below_zero = offset < 0 && static_cast<uint64_t>(-offset) > targets[kind];
+        if (below_zero || sum >= limit) {
             static constexpr const char* kKindNames[4] = {"slot table", "const", "var", "code"};
             return fail("fixup at " + std::string(segment) + "+" + hex(fixup.offset) + " (" +
                         kKindNames[kind] + "): " + hex(value) + " + " + hex(targets[kind]) +
-                        (limit == uint64_t{1} << 31 ? " does not lie below 2 GB"
-                                                    : " does not fit in 32 bits"));
+                        (below_zero                   ? " lies below address 0"
+                         : limit == uint64_t{1} << 31 ? " does not lie below 2 GB"
+                                                      : " does not fit in 32 bits"));
         }
         base::store_le32(site, static_cast<uint32_t>(sum));
     }

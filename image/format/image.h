@@ -106,6 +106,18 @@ enum class FixupKind : uint8_t {
     Code = 3,       // code segment data
 };
 
+// The 32-bit value at a fixup site is a signed offset into its target: it
+// may lie a little before or past the target (compilers address an array
+// through a base a few elements away from it), at most this far.
+constexpr int64_t kFixupReach = 4096;
+
+// Whether `value`, read as a signed offset, lies within reach of a target of
+// `size` bytes.
+inline bool fixup_value_in_reach(uint32_t value, uint64_t size) {
+    const int64_t offset = static_cast<int32_t>(value);
+    return offset >= -kFixupReach && offset <= static_cast<int64_t>(size) + kFixupReach;
+}
+
 struct Fixup {
     uint32_t offset;  // byte offset in the segment's data
     FixupKind kind;

@@ -154,8 +154,8 @@ ImageResult<void> check_fixups(const Image& image, const SegmentData& segment, S
         if (index == kConstSegment && fixup.kind == FixupKind::SlotTable)
             return refuse(where() + ": a const fixup cannot refer to the slot table");
         const uint32_t value = base::load_le32(segment.data.data() + fixup.offset);
-        // A target offset may equal the target's size: the address just past
-        // its end, which C++ forms for the end of an array.
+        // A target offset may lie a little outside its target: C++ forms the
+        // address just past an array, and compilers bases just before one.
         switch (fixup.kind) {
             case FixupKind::SlotTable:
                 if (!is_slot_operand(image.architecture, value))
@@ -164,17 +164,17 @@ ImageResult<void> check_fixups(const Image& image, const SegmentData& segment, S
                                   " up to " + hex(12 * slot_size(image.architecture)));
                 break;
             case FixupKind::Const:
-                if (value > const_size)
+                if (!fixup_value_in_reach(value, const_size))
                     return refuse(where() + ": const offset " + hex(value) +
                                   " outside const data (" + hex(const_size) + " bytes)");
                 break;
             case FixupKind::Var:
-                if (value > image.var_size)
+                if (!fixup_value_in_reach(value, image.var_size))
                     return refuse(where() + ": var offset " + hex(value) +
                                   " outside the var segment (" + hex(image.var_size) + " bytes)");
                 break;
             case FixupKind::Code:
-                if (value > code_size)
+                if (!fixup_value_in_reach(value, code_size))
                     return refuse(where() + ": code offset " + hex(value) + " outside code data (" +
                                   hex(code_size) + " bytes)");
                 break;

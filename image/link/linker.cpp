@@ -256,11 +256,18 @@ class Linker {
                 return fail("code and constants may not refer to the form or help segment: " +
                             place(where, site, symbol));
         }
+        // The offset is signed: a compiler may address an array through a
+        // base a little before it (`literal - 1`), outside its segment; the
+        // binder adds the segment's run-time address all the same.
         const LinkedSegment& target_segment = segment(*target);
-        if (linked < target_segment.address ||
-            linked - target_segment.address > target_segment.size)
+        // A 32-bit site holds the address modulo 2^32.
+        const uint64_t difference = linked - target_segment.address;
+        const int64_t delta = width == 8 ? static_cast<int64_t>(difference)
+                                         : static_cast<int32_t>(static_cast<uint32_t>(difference));
+        if (!fixup_value_in_reach(static_cast<uint32_t>(delta), target_segment.size) ||
+            delta != static_cast<int32_t>(delta))
             return fail("a reference beyond its target segment at " + place(where, site, symbol));
-        const uint32_t offset = static_cast<uint32_t>(linked - target_segment.address);
+        const uint32_t offset = static_cast<uint32_t>(delta);
         base::store_le32(at, offset);
         if (width == 8)
             base::store_le32(at + 4, 0);

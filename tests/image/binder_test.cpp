@@ -373,6 +373,21 @@ TEST(BindImage, SitesHoldRunTimeAddressesAndRewrittenValues) {
     }
 }
 
+// Compilers address an array through a base a little before it: the offset
+// is signed.
+TEST(BindImage, FixupOffsetsAreSigned) {
+    for (const ArchitectureCase& c : kArchitectures) {
+        SCOPED_TRACE(name_of(c.architecture));
+        Sample s = sample(c.architecture);
+        base::store_le32(s.model.code.data.data() + s.const_site, 0xFFFFFFFF);
+        s.bytes = write(s.model);
+        RecordingHost host(c.architecture, c.address);
+        auto bound = bind_image(s.bytes, host);
+        ASSERT_FALSE(bound.is_error()) << bound.error();
+        EXPECT_EQ(host.u32_at(c.address + kCodeAt + s.const_site), c.address + kConstAt - 1);
+    }
+}
+
 TEST(BindImage, SegmentContentsAreTheStoredBytesAndTheRestIsZero) {
     for (const ArchitectureCase& c : kArchitectures) {
         SCOPED_TRACE(name_of(c.architecture));
