@@ -9,6 +9,7 @@ packages=(
   zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 libz-mingw-w64-dev
   wine64 xvfb
+  imagemagick x11-utils fonts-wqy-microhei
   binutils file
 )
 

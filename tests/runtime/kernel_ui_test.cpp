@@ -202,6 +202,16 @@ TEST(Script, StepsAsWritten) {
     }
 }
 
+// A picture's file name is a name of the system, not a text of the image: it
+// stays UTF-8.
+TEST(Script, CaptureKeepsItsFileNameAsWritten) {
+    auto steps = parse_script("capture \"主窗口 1.png\"\n");
+    ASSERT_FALSE(steps.is_error()) << steps.error();
+    ASSERT_EQ(steps.value().size(), 1u);
+    EXPECT_EQ(steps.value()[0].kind, StepKind::Capture);
+    EXPECT_EQ(steps.value()[0].text, "主窗口 1.png");
+}
+
 TEST(Script, RefusedLinesAreNamed) {
     const std::pair<const char*, const char*> cases[] = {
         {"clik 按钮1", "line 1: unknown step clik"},
@@ -219,6 +229,8 @@ TEST(Script, RefusedLinesAreNamed) {
         {"activate 16010001", "expected a window identifier (52xxxxxx), got 16010001"},
         {"expect-window 5201000G", "expected a window identifier"},
         {"expect-window 152010001", "expected a window identifier"},
+        {"capture main.png", "expected a quoted file name, got main.png"},
+        {"capture \"\"", "expected a quoted file name"},
     };
     for (const auto& [script, message] : cases) {
         SCOPED_TRACE(script);

@@ -88,7 +88,7 @@ Result<int32_t> answer(const Token& token) {
 struct Grammar {
     const char* keyword;
     StepKind kind;
-    const char* arguments;  // u unit, t text, r row, w window, a answer
+    const char* arguments;  // u unit, t text, r row, w window, a answer, f file
 };
 
 constexpr Grammar kGrammar[] = {
@@ -100,6 +100,7 @@ constexpr Grammar kGrammar[] = {
     {"activate", StepKind::Activate, "w"},
     {"expect-window", StepKind::ExpectWindow, "w"},
     {"expect-text", StepKind::ExpectText, "ut"},
+    {"capture", StepKind::Capture, "f"},
 };
 
 Result<Step> parse_step(const std::vector<Token>& tokens) {
@@ -137,6 +138,11 @@ Result<Step> parse_step(const std::vector<Token>& tokens) {
                 break;
             case 'a':
                 step.answer = TRY(answer(token));
+                break;
+            case 'f':
+                if (!token.quoted || token.text.empty())
+                    return fail("expected a quoted file name, got " + token.text);
+                step.text = token.text;
                 break;
         }
     }

@@ -9,6 +9,8 @@
 //   activate 52010002            bring another open window to the front
 //   expect-window 52010002       the window in front must be this one
 //   expect-text 编辑框1 "text"   the unit's text must be this
+//   capture "main.png"           a picture of the window in front, as a PNG file
+//                                (where windows are drawn; elsewhere nothing)
 //
 // Units are named by their unit names; a name with spaces is quoted. Quoted
 // texts take \" \\ \n \r \t. Window identifiers are hexadecimal.
@@ -23,14 +25,24 @@
 
 namespace kernel::automation {
 
-enum class StepKind { Click, Type, Select, Answer, Close, Activate, ExpectWindow, ExpectText };
+enum class StepKind {
+    Click,
+    Type,
+    Select,
+    Answer,
+    Close,
+    Activate,
+    ExpectWindow,
+    ExpectText,
+    Capture,
+};
 
 struct Step {
     StepKind kind = StepKind::Close;
     int line = 0;        // in the script, from 1
     std::string source;  // the line as written, for messages (UTF-8)
     std::string unit;    // unit name, GBK
-    std::string text;    // GBK
+    std::string text;    // GBK; for a capture, the file (UTF-8)
     int32_t row = 0;
     uint32_t window = 0;
     int32_t answer = 0;  // RT_MB_ANSWER_*

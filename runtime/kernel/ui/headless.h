@@ -25,8 +25,6 @@ class HeadlessInterface final : public UserInterface {
   private:
     automation::ScriptDriver driver_;
     Host& host_;
-    // Lines are made only when someone reads them.
-    const bool transcript_ = ::automation::transcript_enabled();
 };
 
 }  // namespace kernel::ui

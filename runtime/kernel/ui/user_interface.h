@@ -49,6 +49,11 @@ enum class Aspect {
     ItemRemoved,   // list box: `row` was removed
     ItemText,      // list box: `row` has a new text
     ItemsCleared,  // list box
+    // Seen but written to no transcript:
+    Colours,  // text or background colour
+    Font,
+    Picture,
+    Style,  // an edit box's read-only or multi-line
 };
 
 struct Change {
@@ -69,6 +74,12 @@ class UserInterface {
 
     // Shows a message box and waits for the person's answer (RT_MB_ANSWER_*).
     virtual int32_t message_box(const MessageBoxRequest& request) = 0;
+
+    // The system's handle of an open window or of one of its units (an HWND
+    // on Windows); 0 where there is none.
+    virtual int64_t handle_of(const WindowState& /*window*/, const UnitState& /*unit*/) {
+        return 0;
+    }
 
     // Waits until the person does one thing, and does it through `system`'s
     // user actions. False when nothing more will come: the program is to end.

@@ -14,7 +14,7 @@ using base::hex;
 namespace {
 
 bool known_property(int32_t property) {
-    return property >= RT_PROPERTY_TEXT && property <= RT_PROPERTY_MULTI_LINE;
+    return property >= RT_PROPERTY_TEXT && property <= RT_PROPERTY_HANDLE;
 }
 
 int64_t address_value(const void* address) {
@@ -191,21 +191,25 @@ int32_t WindowSystem::message_box(const MessageBoxRequest& request) {
     return user_interface_->message_box(request);
 }
 
-void WindowSystem::fire(uint32_t window_id, uint32_t unit_id, int32_t event) {
+std::vector<uint32_t> WindowSystem::handlers(uint32_t window_id, uint32_t unit_id, int32_t event) {
+    std::vector<uint32_t> offsets;
     WindowState* window = this->window(window_id);
     if (window == nullptr || !window->open)
-        return;
+        return offsets;
     UnitState* unit = window->unit(unit_id);
     if (unit == nullptr)
-        return;
-    // The handlers may change anything, the model included: take their
-    // offsets first.
-    std::vector<uint32_t> handlers;
+        return offsets;
     for (const image::UnitEvent& e : unit->form->events) {
         if (e.event == event)
-            handlers.push_back(e.handler);
+            offsets.push_back(e.handler);
     }
-    for (uint32_t handler : handlers)
+    return offsets;
+}
+
+void WindowSystem::fire(uint32_t window_id, uint32_t unit_id, int32_t event) {
+    // The handlers may change anything, the model included: their offsets
+    // are taken first.
+    for (uint32_t handler : handlers(window_id, unit_id, event))
         host_.run_handler(handler);
 }
 
@@ -293,6 +297,8 @@ int64_t WindowSystem::get_property(uint32_t window_id, uint32_t unit_id, int32_t
             return p.read_only;
         case RT_PROPERTY_MULTI_LINE:
             return p.multi_line;
+        case RT_PROPERTY_HANDLE:
+            return user_interface_ && window.open ? user_interface_->handle_of(window, unit) : 0;
     }
     return 0;
 }
@@ -333,35 +339,42 @@ void WindowSystem::set_property(uint32_t window_id, uint32_t unit_id, int32_t pr
             return;
         case RT_PROPERTY_TEXT_COLOUR:
             p.text_colour = static_cast<uint32_t>(value);
+            notify(window, unit, {Aspect::Colours});
             return;
         case RT_PROPERTY_BACK_COLOUR:
             p.back_colour = static_cast<uint32_t>(value);
+            notify(window, unit, {Aspect::Colours});
             return;
         case RT_PROPERTY_FONT_NAME:
             p.font.name = text();
+            notify(window, unit, {Aspect::Font});
             return;
         case RT_PROPERTY_FONT_SIZE:
             if (number <= 0)
                 fatal("A font size of " + std::to_string(number) + " points for " + label() + ".");
             p.font.size = number;
+            notify(window, unit, {Aspect::Font});
             return;
         case RT_PROPERTY_FONT_STYLE:
             if ((number & ~(RT_FONT_BOLD | RT_FONT_ITALIC | RT_FONT_UNDERLINE)) != 0)
                 fatal("The unknown font style " + hex(static_cast<uint32_t>(number)) + " for " +
                       label() + ".");
             p.font.style = number;
+            notify(window, unit, {Aspect::Font});
             return;
         case RT_PROPERTY_PICTURE: {
             const RtArrayHeader* array = value_address<RtArrayHeader>(value);
             if (array == nullptr) {
                 p.picture.clear();
-                return;
+            } else {
+                const auto* bytes = reinterpret_cast<const uint8_t*>(array + 1);
+                p.picture.assign(bytes, bytes + array->count);
             }
-            const auto* bytes = reinterpret_cast<const uint8_t*>(array + 1);
-            p.picture.assign(bytes, bytes + array->count);
+            notify(window, unit, {Aspect::Picture});
             return;
         }
         case RT_PROPERTY_ITEM_COUNT:
+        case RT_PROPERTY_HANDLE:
             fatal("Property " + std::to_string(property) + " of " + label() + " is read only.");
         case RT_PROPERTY_ITEM: {
             std::string item = text();
@@ -386,9 +399,11 @@ void WindowSystem::set_property(uint32_t window_id, uint32_t unit_id, int32_t pr
             return;
         case RT_PROPERTY_READ_ONLY:
             p.read_only = value != 0;
+            notify(window, unit, {Aspect::Style});
             return;
         case RT_PROPERTY_MULTI_LINE:
             p.multi_line = value != 0;
+            notify(window, unit, {Aspect::Style});
             return;
     }
 }
@@ -493,6 +508,11 @@ void WindowSystem::activate(uint32_t id) {
         return;
     stack_.erase(at);
     stack_.push_back(id);
+}
+
+void WindowSystem::press(uint32_t window_id, uint32_t unit_id, int32_t x, int32_t y, int32_t keys) {
+    for (uint32_t handler : handlers(window_id, unit_id, RT_EVENT_LEFT_BUTTON_DOWN))
+        host_.run_mouse_handler(handler, x, y, keys);
 }
 
 void WindowSystem::click(uint32_t window_id, uint32_t unit_id) {
