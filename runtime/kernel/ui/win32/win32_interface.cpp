@@ -949,11 +949,13 @@ LRESULT Win32Interface::panel_message(HWND hwnd, UINT message, WPARAM wparam, LP
             return 0;
         }
         case WM_LBUTTONUP: {
-            if (GetCapture() == hwnd)
-                ReleaseCapture();
             WindowView* v = nullptr;
             size_t index = 0;
-            if (!locate(hwnd, v, index) || !v->units[index].pressed)
+            const bool held = locate(hwnd, v, index) && v->units[index].pressed;
+            // Letting go of the mouse tells the unit it is no longer held.
+            if (GetCapture() == hwnd)
+                ReleaseCapture();
+            if (!held)
                 break;
             v->units[index].pressed = false;
             InvalidateRect(hwnd, nullptr, FALSE);
