@@ -157,6 +157,24 @@ HFONT make_font(const Font& font, bool underline) {
                        DEFAULT_PITCH | FF_DONTCARE, face.c_str());
 }
 
+// The system's control host of the embedded browser: a window of the class
+// "AtlAxWin" whose text is an address shows that page. Null where the
+// system has none.
+const wchar_t* browser_class() {
+    static const wchar_t* name = []() -> const wchar_t* {
+        HMODULE atl = LoadLibraryW(L"atl.dll");
+        if (atl == nullptr)
+            return nullptr;
+        using Init = BOOL(WINAPI*)();
+        auto init = reinterpret_cast<Init>(
+            reinterpret_cast<void (*)()>(GetProcAddress(atl, "AtlAxWinInit")));
+        if (init == nullptr || OleInitialize(nullptr) < 0 || !init())
+            return nullptr;
+        return L"AtlAxWin";
+    }();
+    return name;
+}
+
 int32_t key_state(WPARAM flags) {
     int32_t keys = 0;
     if ((flags & MK_CONTROL) != 0)
@@ -503,6 +521,12 @@ void Win32Interface::create_unit(WindowView& view, const WindowState& window, si
             // Drawn after what lies below it, and without a background.
             ex_style = WS_EX_TRANSPARENT;
             break;
+        case Kind::HtmlView:
+            // The page in the system's browser; without an address or a
+            // browser, a blank panel.
+            if (!p.text.empty() && browser_class() != nullptr)
+                class_name = browser_class();
+            break;
         default:
             break;
     }
@@ -623,6 +647,11 @@ void Win32Interface::unit_changed(const WindowState& window, const UnitState& un
                 ++updating_;
                 SetWindowTextW(v->hwnd, from_gbk(p.text).c_str());
                 --updating_;
+            } else if (u.kind == Kind::HtmlView) {
+                // A new address: the view is made again on it.
+                destroy_unit(u);
+                create_unit(*v, window, index);
+                apply_flags(*v, window);
             } else {
                 set_control_text(u, p);
             }
