@@ -790,6 +790,12 @@ bool Win32Interface::serve_one(WindowSystem& system) {
         MSG msg;
         if (GetMessageW(&msg, nullptr, 0, 0) <= 0)
             return false;
+        // Tab and the arrow keys move between the units of a window.
+        HWND top = msg.hwnd != nullptr ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+        wchar_t class_name[16] = {};
+        if (top != nullptr && GetClassNameW(top, class_name, 16) > 0 &&
+            std::wcscmp(class_name, kWindowClass) == 0 && IsDialogMessageW(top, &msg))
+            return true;
         TranslateMessage(&msg);
         DispatchMessageW(&msg);
         return true;
