@@ -71,14 +71,17 @@ void Runtime::run(const void* image) {
     automation::ScriptDriver driver(steps.release_value());
 #if defined(_WIN32)
     // Real windows, unless WJRT_UI=headless asks for none (automation
-    // without a display). Without a script, the person at the screen acts.
+    // without a display). The person at the screen acts unless automation
+    // is on (a script or a transcript), where a missing script is one that
+    // has ended, as on every system.
+    const bool automated = source.value().has_value() || ::automation::transcript_enabled();
     const char* chosen = std::getenv("WJRT_UI");
     if (chosen == nullptr || std::strcmp(chosen, "headless") != 0) {
         std::vector<std::string> libraries;
         for (const image::LibraryEntry& library : bound_->model.libraries)
             libraries.push_back(library.name);
-        windows_->set_user_interface(ui::make_win32_interface(
-            std::move(driver), source.value().has_value(), *windows_, *this, libraries));
+        windows_->set_user_interface(
+            ui::make_win32_interface(std::move(driver), automated, *windows_, *this, libraries));
     } else {
         windows_->set_user_interface(
             std::make_unique<ui::HeadlessInterface>(std::move(driver), *this));

@@ -156,7 +156,11 @@ class RealWindows : public ::testing::Test {
         std::vector<std::string> environment;
         if (windows) {
             auto& wine = test_support::WineSession::ensure();
-            environment = wine.environment();
+            for (const std::string& entry : wine.environment()) {
+                if (!entry.starts_with("WJRT_UI="))
+                    environment.push_back(entry);
+            }
+            environment.push_back("WJRT_UI=win32");
             environment.push_back("WJRT_SCRIPT=" + test_support::windows_path(path("script")));
             environment.push_back("WJRT_TRANSCRIPT=" +
                                   test_support::windows_path(path("transcript")));

@@ -15,9 +15,10 @@
 
 namespace kernel::ui {
 
-// `scripted`: the script takes the person's part (an absent script leaves it
-// to the person at the screen). `libraries`: the names of the image's
-// library list, which tell the unit types of support libraries apart.
+// `scripted`: automation takes the person's part (the script's steps; none
+// when it has ended or there is none); otherwise the person at the screen
+// does. `libraries`: the names of the image's library list, which tell the
+// unit types of support libraries apart.
 std::unique_ptr<UserInterface> make_win32_interface(automation::ScriptDriver driver, bool scripted,
                                                     WindowSystem& system, Host& host,
                                                     std::vector<std::string> libraries);
