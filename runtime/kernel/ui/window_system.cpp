@@ -41,6 +41,22 @@ Result<std::unique_ptr<WindowSystem>> WindowSystem::create(const std::vector<ima
                             " of the window " + hex(form.id) + ": " + initial.error());
             window->initial.push_back(initial.release_value());
         }
+        // Units are held by units: every chain of holders must reach the
+        // window, or a walk up it would never end.
+        for (const image::Unit& unit : form.units) {
+            uint32_t holder = unit.parent;
+            for (size_t step = 0; holder != 0; ++step) {
+                auto found = std::find_if(form.units.begin() + 1, form.units.end(),
+                                          [&](const image::Unit& u) { return u.id == holder; });
+                if (found == form.units.end())
+                    break;  // held by the window (its own record, or none of its units)
+                if (step == form.units.size())
+                    return fail("the unit " + (unit.name.empty() ? hex(unit.id) : unit.name) +
+                                " of the window " + hex(form.id) +
+                                ": its chain of holders goes round in a circle");
+                holder = found->parent;
+            }
+        }
         system->windows_[form.id] = std::move(window);
     }
     return system;

@@ -368,33 +368,30 @@ bool Win32Interface::locate(HWND control, WindowView*& found, size_t& index) {
 RECT Win32Interface::place_of(const WindowState& window, size_t index) const {
     const Properties& p = window.units[index].now;
     RECT rect{p.left, p.top, p.left + p.width, p.top + p.height};
-    auto& units = const_cast<WindowState&>(window);
-    const UnitState* holder = units.parent_of(units.units[index]);
+    const UnitState* holder = window.parent_of(window.units[index]);
     for (int depth = 0; holder != nullptr && depth < 64; ++depth) {
         OffsetRect(&rect, holder->now.left, holder->now.top);
-        holder = units.parent_of(*holder);
+        holder = window.parent_of(*holder);
     }
     return rect;
 }
 
 bool Win32Interface::shown(const WindowState& window, size_t index) const {
-    auto& units = const_cast<WindowState&>(window);
-    const UnitState* at = &units.units[index];
+    const UnitState* at = &window.units[index];
     for (int depth = 0; at != nullptr && depth < 64; ++depth) {
         if (!at->now.visible)
             return false;
-        at = units.parent_of(*at);
+        at = window.parent_of(*at);
     }
     return true;
 }
 
 bool Win32Interface::usable(const WindowState& window, size_t index) const {
-    auto& units = const_cast<WindowState&>(window);
-    const UnitState* at = &units.units[index];
+    const UnitState* at = &window.units[index];
     for (int depth = 0; at != nullptr && depth < 64; ++depth) {
         if (!at->now.enabled)
             return false;
-        at = units.parent_of(*at);
+        at = window.parent_of(*at);
     }
     return true;
 }
