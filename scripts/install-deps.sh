@@ -15,6 +15,7 @@ packages=(
   libcurl4-openssl-dev nginx
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 libz-mingw-w64-dev
   wine64 xvfb
+  imagemagick x11-utils fonts-wqy-microhei
   binutils file
   liblnk-utils
 )

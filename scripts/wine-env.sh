@@ -109,6 +109,21 @@ init_prefix() {
   [[ -f $prefix/system.reg ]] || die "wineboot did not initialise $prefix (see $state/wineboot.log)"
 }
 
+# The virtual display has no window manager: wine draws the windows' frames
+# and captions itself, and links a CJK face to the face of system texts
+# (captions) so that Chinese captions show. Once per prefix.
+settle_prefix() {
+  local marker=$prefix/.wine-env-settled-1
+  [[ -f $marker ]] && return 0
+  wine_env DISPLAY= timeout 120 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' \
+    /v Decorated /d N /f >/dev/null 2>&1 </dev/null 9>&- || true
+  wine_env DISPLAY= timeout 120 "$wine" reg add \
+    'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+    /v Tahoma /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f \
+    >/dev/null 2>&1 </dev/null 9>&- || true
+  touch "$marker"
+}
+
 start_server() {
   local pid
   pid=$(recorded wineserver.pid)
@@ -259,6 +274,7 @@ cmd_start() {
   echo "$prefix" >"$state/prefix"
   init_prefix
   start_server
+  settle_prefix
   start_display
   find_temp_dir
   touch "$state/holders/$holder"

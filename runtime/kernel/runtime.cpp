@@ -15,6 +15,9 @@
 #include "runtime/kernel/kernel_host.h"
 #include "runtime/kernel/platform.h"
 #include "runtime/kernel/ui/headless.h"
+#if defined(_WIN32)
+#include "runtime/kernel/ui/win32/win32_interface.h"
+#endif
 
 namespace kernel {
 
@@ -65,8 +68,27 @@ void Runtime::run(const void* image) {
     auto steps = automation::parse_script(source.value().value_or(std::string()));
     if (steps.is_error())
         automation_failure("the script's " + steps.error());
-    windows_->set_user_interface(std::make_unique<ui::HeadlessInterface>(
-        automation::ScriptDriver(steps.release_value()), *this));
+    automation::ScriptDriver driver(steps.release_value());
+#if defined(_WIN32)
+    // Real windows, unless WJRT_UI=headless asks for none (automation
+    // without a display). The person at the screen acts unless automation
+    // is on (a script or a transcript), where a missing script is one that
+    // has ended, as on every system.
+    const bool automated = source.value().has_value() || ::automation::transcript_enabled();
+    const char* chosen = std::getenv("WJRT_UI");
+    if (chosen == nullptr || std::strcmp(chosen, "headless") != 0) {
+        std::vector<std::string> libraries;
+        for (const image::LibraryEntry& library : bound_->model.libraries)
+            libraries.push_back(library.name);
+        windows_->set_user_interface(
+            ui::make_win32_interface(std::move(driver), automated, *windows_, *this, libraries));
+    } else {
+        windows_->set_user_interface(
+            std::make_unique<ui::HeadlessInterface>(std::move(driver), *this));
+    }
+#else
+    windows_->set_user_interface(std::make_unique<ui::HeadlessInterface>(std::move(driver), *this));
+#endif
 
     reinterpret_cast<RtStartRoutine>(static_cast<uintptr_t>(bound_->start_routine))();
     run_release_routine();
@@ -232,6 +254,11 @@ void Runtime::serve_events() {
 void Runtime::run_handler(uint32_t code_offset) {
     reinterpret_cast<RtEventHandler>(
         static_cast<uintptr_t>(bound_->code_offset_address(code_offset)))();
+}
+
+void Runtime::run_mouse_handler(uint32_t code_offset, int32_t x, int32_t y, int32_t keys) {
+    reinterpret_cast<RtMouseHandler>(
+        static_cast<uintptr_t>(bound_->code_offset_address(code_offset)))(x, y, keys);
 }
 
 intptr_t Runtime::service(int32_t number, intptr_t a, intptr_t b, intptr_t, intptr_t d) {

@@ -48,6 +48,7 @@ class Runtime final : public ui::Host {
 
     // ---- for the window system ----
     void run_handler(uint32_t code_offset) override;
+    void run_mouse_handler(uint32_t code_offset, int32_t x, int32_t y, int32_t keys) override;
     [[noreturn]] void automation_failure(const std::string& utf8_text) override;
     [[noreturn]] void end_program() override { exit(0); }
 

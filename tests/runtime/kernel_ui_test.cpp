@@ -8,6 +8,7 @@
 #include "runtime/contract/runtime_abi.h"
 #include "runtime/kernel/automation/script.h"
 #include "runtime/kernel/ui/model.h"
+#include "runtime/kernel/ui/window_system.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -144,6 +145,47 @@ TEST(FormItems, TheRuntimeRefusesDamagedItems) {
     }
 }
 
+// A form whose units hold each other in a circle is refused before anything
+// walks up the chain of holders (hiding, disabling, placing, clicking).
+TEST(FormItems, HoldersGoingRoundInACircleAreRefused) {
+    struct NoHost : kernel::ui::Host {
+        void run_handler(uint32_t) override {}
+        void run_mouse_handler(uint32_t, int32_t, int32_t, int32_t) override {}
+        void fatal(const std::string&) override { std::abort(); }
+        void automation_failure(const std::string&) override { std::abort(); }
+        void end_program() override { std::abort(); }
+        void* heap_new(uint32_t) override { return nullptr; }
+    } host;
+    const std::pair<const char*, std::vector<uint32_t>> cases[] = {
+        {"two units", {0x16010002, 0x16010001}},
+        {"a unit holding itself", {0x16010001, 0}},
+        {"three units", {0x16010002, 0x16010003, 0x16010001}},
+    };
+    for (const auto& [what, parents] : cases) {
+        SCOPED_TRACE(what);
+        std::vector<image::Window> forms(1);
+        image::Window& window = forms[0];
+        window.id = 0x52010001;
+        window.units.push_back({.id = 0x06010000, .type = RT_UNIT_WINDOW});
+        for (size_t i = 0; i < parents.size(); ++i)
+            window.units.push_back({.id = 0x16010001 + static_cast<uint32_t>(i),
+                                    .type = RT_UNIT_GROUP,
+                                    .parent = parents[i]});
+        auto system = kernel::ui::WindowSystem::create(forms, host);
+        ASSERT_TRUE(system.is_error());
+        EXPECT_NE(system.error().find("goes round in a circle"), std::string::npos)
+            << system.error();
+    }
+    // Held by a group box that the window holds, or by the window's own record.
+    std::vector<image::Window> forms(1);
+    image::Window& fine = forms[0];
+    fine.id = 0x52010001;
+    fine.units.push_back({.id = 0x06010000, .type = RT_UNIT_WINDOW});
+    fine.units.push_back({.id = 0x16010001, .type = RT_UNIT_GROUP, .parent = 0x06010000});
+    fine.units.push_back({.id = 0x16010002, .type = RT_UNIT_RADIO, .parent = 0x16010001});
+    EXPECT_FALSE(kernel::ui::WindowSystem::create(forms, host).is_error());
+}
+
 TEST(Script, StepsAsWritten) {
     auto steps = parse_script(
         "\xEF\xBB\xBF# a comment\n"
@@ -202,6 +244,16 @@ TEST(Script, StepsAsWritten) {
     }
 }
 
+// A picture's file name is a name of the system, not a text of the image: it
+// stays UTF-8.
+TEST(Script, CaptureKeepsItsFileNameAsWritten) {
+    auto steps = parse_script("capture \"主窗口 1.png\"\n");
+    ASSERT_FALSE(steps.is_error()) << steps.error();
+    ASSERT_EQ(steps.value().size(), 1u);
+    EXPECT_EQ(steps.value()[0].kind, StepKind::Capture);
+    EXPECT_EQ(steps.value()[0].text, "主窗口 1.png");
+}
+
 TEST(Script, RefusedLinesAreNamed) {
     const std::pair<const char*, const char*> cases[] = {
         {"clik 按钮1", "line 1: unknown step clik"},
@@ -219,6 +271,8 @@ TEST(Script, RefusedLinesAreNamed) {
         {"activate 16010001", "expected a window identifier (52xxxxxx), got 16010001"},
         {"expect-window 5201000G", "expected a window identifier"},
         {"expect-window 152010001", "expected a window identifier"},
+        {"capture main.png", "expected a quoted file name, got main.png"},
+        {"capture \"\"", "expected a quoted file name"},
     };
     for (const auto& [script, message] : cases) {
         SCOPED_TRACE(script);

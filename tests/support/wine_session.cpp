@@ -74,6 +74,10 @@ void WineSession::start() {
         state_ = State::Failed;
         message_ = "unexpected output of wine-env.sh start:\n" + result.out;
     }
+    // Programs run without real windows unless a test asks for them
+    // (WJRT_UI=win32): one without a script or transcript would otherwise
+    // wait for a person at the screen.
+    environment_.push_back("WJRT_UI=headless");
 }
 
 std::string windows_path(const fs::path& path) {

@@ -21,7 +21,7 @@ class WineSession : public ::testing::Environment {
 
     State state() const { return state_; }
     const std::string& message() const { return message_; }
-    // NAME=value entries for a wine run.
+    // NAME=value entries for a wine run; WJRT_UI=headless among them.
     const std::vector<std::string>& environment() const { return environment_; }
     const std::string& wine() const { return wine_; }
     // The Unix path of the prefix's Windows temporary folder.

@@ -36,17 +36,17 @@ std::string step_label(const Step& step) {
 
 }  // namespace
 
-ui::Result<bool> ScriptDriver::perform_next(ui::WindowSystem& system) {
+ui::Result<bool> ScriptDriver::perform_next(ui::WindowSystem& system, Actor& actor) {
     if (next_ >= steps_.size())
         return false;
     const Step& step = steps_[next_++];
-    auto done = perform(step, system);
+    auto done = perform(step, system, actor);
     if (done.is_error())
         return fail(step_label(step) + ": " + done.error());
     return true;
 }
 
-ui::Result<void> ScriptDriver::perform(const Step& step, ui::WindowSystem& system) {
+ui::Result<void> ScriptDriver::perform(const Step& step, ui::WindowSystem& system, Actor& actor) {
     ui::WindowState* active = system.active_window();
     if (step.kind == StepKind::Answer)
         return fail(std::string("no message box is up"));
@@ -68,15 +68,17 @@ ui::Result<void> ScriptDriver::perform(const Step& step, ui::WindowSystem& syste
             if (!system.reachable(step.window))
                 return fail("a modal window is in front of the window " + hex(step.window));
             append_transcript_line("user-activate " + hex(step.window));
-            system.activate(step.window);
+            actor.activate(system, step.window);
             return {};
         }
         case StepKind::Close:
             if (!active->units.front().now.visible)
                 return fail("the window " + hex(active_id) + " is hidden");
             append_transcript_line("user-close " + hex(active_id));
-            system.user_close(active_id);
+            actor.close(system, active_id);
             return {};
+        case StepKind::Capture:
+            return actor.capture(active_id, step.text);
         default:
             break;
     }
@@ -97,7 +99,7 @@ ui::Result<void> ScriptDriver::perform(const Step& step, ui::WindowSystem& syste
     switch (step.kind) {
         case StepKind::Click:
             append_transcript_line("user-click " + name);
-            system.click(active_id, unit_id);
+            actor.click(system, active_id, unit_id);
             return {};
         case StepKind::Type:
             if (unit->type() != RT_UNIT_EDIT)
@@ -105,7 +107,7 @@ ui::Result<void> ScriptDriver::perform(const Step& step, ui::WindowSystem& syste
             if (unit->now.read_only)
                 return fail("the edit box " + name + " is read-only");
             append_transcript_line("user-type " + name + " " + quote(utf8(step.text)));
-            system.type(active_id, unit_id, step.text);
+            actor.type(system, active_id, unit_id, step.text);
             return {};
         case StepKind::Select:
             if (unit->type() != RT_UNIT_LIST)
@@ -114,7 +116,7 @@ ui::Result<void> ScriptDriver::perform(const Step& step, ui::WindowSystem& syste
                 return fail("the list box " + name + " has " +
                             std::to_string(unit->now.items.size()) + " rows");
             append_transcript_line("user-select " + name + " " + std::to_string(step.row));
-            system.select(active_id, unit_id, step.row);
+            actor.select(system, active_id, unit_id, step.row);
             return {};
         default:
             return {};

@@ -17,13 +17,46 @@
 
 namespace kernel::automation {
 
+// How a checked step reaches the windows. This one acts on the model
+// directly; a backend with real windows acts through its controls, which
+// bring the same user actions back to the window system.
+class Actor {
+  public:
+    virtual ~Actor() = default;
+    // A click is the left button pressed in the unit's middle, then the click.
+    virtual void click(ui::WindowSystem& system, uint32_t window, uint32_t unit) {
+        const ui::Properties& p = system.window(window)->unit(unit)->now;
+        system.press(window, unit, p.width / 2, p.height / 2, 0);
+        if (system.window(window)->open)
+            system.click(window, unit);
+    }
+    virtual void type(ui::WindowSystem& system, uint32_t window, uint32_t unit, std::string text) {
+        system.type(window, unit, std::move(text));
+    }
+    virtual void select(ui::WindowSystem& system, uint32_t window, uint32_t unit, int32_t row) {
+        system.select(window, unit, row);
+    }
+    virtual void close(ui::WindowSystem& system, uint32_t window) { system.user_close(window); }
+    virtual void activate(ui::WindowSystem& system, uint32_t window) { system.activate(window); }
+    // A picture of the window as a PNG file (`file` UTF-8); without a
+    // screen there is nothing to capture and nothing is written.
+    virtual ui::Result<void> capture(uint32_t /*window*/, const std::string& /*file*/) {
+        return {};
+    }
+};
+
 class ScriptDriver {
   public:
     explicit ScriptDriver(std::vector<Step> steps) : steps_(std::move(steps)) {}
 
-    // Does the next step: false when the script has ended; an error (UTF-8)
-    // naming the step when it cannot be done.
-    ui::Result<bool> perform_next(ui::WindowSystem& system);
+    // Does the next step through `actor`: false when the script has ended;
+    // an error (UTF-8) naming the step when it cannot be done.
+    ui::Result<bool> perform_next(ui::WindowSystem& system, Actor& actor);
+    ui::Result<bool> perform_next(ui::WindowSystem& system) {
+        Actor actor;
+        return perform_next(system, actor);
+    }
+    bool has_steps() const { return !steps_.empty(); }
 
     // The answer to the message box that has come up (RT_MB_ANSWER_*): the
     // next step must give it, with a button the box has.
@@ -35,7 +68,7 @@ class ScriptDriver {
     ui::Result<std::optional<std::string>> folder_choice(const std::string& title);
 
   private:
-    ui::Result<void> perform(const Step& step, ui::WindowSystem& system);
+    ui::Result<void> perform(const Step& step, ui::WindowSystem& system, Actor& actor);
 
     std::vector<Step> steps_;
     size_t next_ = 0;

@@ -108,7 +108,7 @@ Result<int32_t> answer(const Token& token) {
 struct Grammar {
     const char* keyword;
     StepKind kind;
-    const char* arguments;  // u unit, t text, r row, w window, a answer, p path
+    const char* arguments;  // u unit, t text, r row, w window, a answer, p path, f file
 };
 
 constexpr Grammar kGrammar[] = {
@@ -122,6 +122,7 @@ constexpr Grammar kGrammar[] = {
     {"expect-text", StepKind::ExpectText, "ut"},
     {"choose-folder", StepKind::ChooseFolder, "p"},
     {"cancel-folder", StepKind::CancelFolder, ""},
+    {"capture", StepKind::Capture, "f"},
 };
 
 Result<Step> parse_step(const std::vector<Token>& tokens) {
@@ -164,6 +165,11 @@ Result<Step> parse_step(const std::vector<Token>& tokens) {
                 step.text = gbk_or_question_marks(token.text);
                 if (step.text.empty())
                     return fail(std::string("an empty folder path"));
+                break;
+            case 'f':
+                if (!token.quoted || token.text.empty())
+                    return fail("expected a quoted file name, got " + token.text);
+                step.text = token.text;
                 break;
         }
     }

@@ -11,6 +11,8 @@
 //   expect-text 编辑框1 "text"   the unit's text must be this
 //   choose-folder D:\发布         choose this folder in the folder dialog that is up
 //   cancel-folder                cancel the folder dialog that is up
+//   capture "main.png"           a picture of the window in front, as a PNG file
+//                                (where windows are drawn; elsewhere nothing)
 //
 // Units are named by their unit names; a name with spaces is quoted. Quoted
 // texts take \" \\ \n \r \t. Window identifiers are hexadecimal.
@@ -39,6 +41,7 @@ enum class StepKind {
     ExpectText,
     ChooseFolder,  // text: the folder's path
     CancelFolder,
+    Capture,
 };
 
 struct Step {
@@ -46,7 +49,7 @@ struct Step {
     int line = 0;        // in the script, from 1
     std::string source;  // the line as written, for messages (UTF-8)
     std::string unit;    // unit name, GBK
-    std::string text;    // GBK
+    std::string text;    // GBK; for a capture, the file (UTF-8)
     int32_t row = 0;
     uint32_t window = 0;
     int32_t answer = 0;  // RT_MB_ANSWER_*

@@ -1,134 +1,47 @@
 #include "runtime/kernel/ui/headless.h"
 
 #include "common/automation/transcript.h"
-#include "common/base/encoding.h"
-#include "common/base/hex.h"
-#include "runtime/contract/runtime_abi.h"
+#include "runtime/kernel/ui/transcript_lines.h"
 #include "runtime/kernel/ui/unit_handle.h"
 
 namespace kernel::ui {
 
-using ::automation::append_transcript_line;
-using base::hex;
-
-namespace {
-
-std::string quoted(std::string_view gbk) {
-    return ::automation::quote(base::gbk_to_utf8(gbk).value_or(std::string(gbk)));
-}
-
-const char* icon_name(int32_t icon) {
-    switch (icon) {
-        case RT_MB_ICON_ERROR:
-            return "error";
-        case RT_MB_ICON_INFORMATION:
-            return "information";
-    }
-    return "none";
-}
-
-const char* buttons_name(int32_t buttons) {
-    switch (buttons) {
-        case RT_MB_OK_CANCEL:
-            return "okcancel";
-        case RT_MB_YES_NO:
-            return "yesno";
-    }
-    return "ok";
-}
-
-}  // namespace
-
 void HeadlessInterface::window_opened(const WindowState& window) {
-    if (!transcript_)
-        return;
-    append_transcript_line("window-open " + hex(window.id()) + " " +
-                           quoted(window.units.front().now.text));
+    write_window_opened(window);
 }
 
 void HeadlessInterface::window_closed(const WindowState& window) {
-    if (!transcript_)
-        return;
-    append_transcript_line("window-close " + hex(window.id()) + " " +
-                           quoted(window.units.front().now.text));
+    write_window_closed(window);
 }
 
 void HeadlessInterface::unit_changed(const WindowState& window, const UnitState& unit,
                                      const Change& change) {
-    if (!transcript_)
-        return;
-    const bool own = &unit == &window.units.front();
-    const std::string subject = own ? hex(window.id()) : display_name(unit);
-    const std::string kind = own ? "window-" : "unit-";
-    const Properties& p = unit.now;
-    auto flag = [](bool value) { return value ? " 1" : " 0"; };
-    std::string line;
-    switch (change.aspect) {
-        case Aspect::Text:
-            line = kind + "text " + subject + " " + quoted(p.text);
-            break;
-        case Aspect::Visible:
-            line = kind + "visible " + subject + flag(p.visible);
-            break;
-        case Aspect::Enabled:
-            line = kind + "enabled " + subject + flag(p.enabled);
-            break;
-        case Aspect::Checked:
-            line = kind + "checked " + subject + flag(p.checked);
-            break;
-        case Aspect::Place:
-            line = kind + "place " + subject + " " + std::to_string(p.left) + " " +
-                   std::to_string(p.top) + " " + std::to_string(p.width) + " " +
-                   std::to_string(p.height);
-            break;
-        case Aspect::Selection:
-            line = "list-select " + subject + " " + std::to_string(p.selection);
-            break;
-        case Aspect::ItemInserted:
-            line = "list-insert " + subject + " " + std::to_string(change.row) + " " +
-                   quoted(p.items[static_cast<size_t>(change.row)]);
-            break;
-        case Aspect::ItemRemoved:
-            line = "list-remove " + subject + " " + std::to_string(change.row);
-            break;
-        case Aspect::ItemText:
-            line = "list-item " + subject + " " + std::to_string(change.row) + " " +
-                   quoted(p.items[static_cast<size_t>(change.row)]);
-            break;
-        case Aspect::ItemsCleared:
-            line = "list-clear " + subject;
-            break;
-    }
-    append_transcript_line(line);
+    write_unit_changed(window, unit, change);
 }
 
 int32_t HeadlessInterface::message_box(const MessageBoxRequest& request) {
-    const std::string title = base::gbk_to_utf8(request.title).value_or(request.title);
-    const std::string text = base::gbk_to_utf8(request.text).value_or(request.text);
-    const std::string line = ::automation::message_box_line(title, icon_name(request.icon),
-                                                            buttons_name(request.buttons), text);
+    const std::string line = message_box_line(request);
     auto answer = driver_.answer(request);
     if (answer.is_error()) {
-        append_transcript_line(line);
+        ::automation::append_transcript_line(line);
         host_.automation_failure(answer.error());
     }
-    append_transcript_line(line + " answer=" + answer_name(answer.value()));
+    ::automation::append_transcript_line(line + " answer=" + answer_name(answer.value()));
     return answer.value();
 }
 
 std::optional<std::string> HeadlessInterface::choose_folder(const FolderRequest& request) {
-    const std::string line = "folder-dialog title=" + quoted(request.title);
+    const std::string line = folder_dialog_line(request);
     auto choice = driver_.folder_choice(request.title);
     if (choice.is_error()) {
-        append_transcript_line(line);
+        ::automation::append_transcript_line(line);
         host_.automation_failure(choice.error());
     }
-    const std::optional<std::string>& path = choice.value();
-    append_transcript_line(line + " answer=" + (path ? quoted(*path) : std::string("cancel")));
-    return path;
+    ::automation::append_transcript_line(line + folder_answer(choice.value()));
+    return choice.value();
 }
 
-int64_t HeadlessInterface::native_handle(const WindowState& window, const UnitState& unit) {
+int64_t HeadlessInterface::handle_of(const WindowState& window, const UnitState& unit) {
     return unit_handle(window.id(), static_cast<uint32_t>(&unit - window.units.data()));
 }
 
@@ -138,13 +51,7 @@ bool HeadlessInterface::serve_one(WindowSystem& system) {
         host_.automation_failure(performed.error());
     if (performed.value())
         return true;
-    std::string line = "script-end open=";
-    for (size_t i = 0; i < system.open_windows().size(); ++i) {
-        if (i != 0)
-            line += ',';
-        line += hex(system.open_windows()[i]);
-    }
-    append_transcript_line(line);
+    write_script_end(system);
     return false;
 }
 

@@ -21,14 +21,12 @@ class HeadlessInterface final : public UserInterface {
                       const Change& change) override;
     int32_t message_box(const MessageBoxRequest& request) override;
     std::optional<std::string> choose_folder(const FolderRequest& request) override;
-    int64_t native_handle(const WindowState& window, const UnitState& unit) override;
+    int64_t handle_of(const WindowState& window, const UnitState& unit) override;
     bool serve_one(WindowSystem& system) override;
 
   private:
     automation::ScriptDriver driver_;
     Host& host_;
-    // Lines are made only when someone reads them.
-    const bool transcript_ = ::automation::transcript_enabled();
 };
 
 }  // namespace kernel::ui

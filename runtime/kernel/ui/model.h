@@ -80,6 +80,9 @@ struct WindowState {
     // The first unit of this name (GBK), the window's own record excluded.
     UnitState* unit_named(std::string_view name);
     UnitState* parent_of(const UnitState& unit);
+    const UnitState* parent_of(const UnitState& unit) const {
+        return const_cast<WindowState*>(this)->parent_of(unit);
+    }
 };
 
 // A unit's name for messages and transcripts: its name in UTF-8, or its

@@ -55,6 +55,11 @@ enum class Aspect {
     ItemRemoved,   // list box: `row` was removed
     ItemText,      // list box: `row` has a new text
     ItemsCleared,  // list box
+    // Seen but written to no transcript:
+    Colours,  // text or background colour
+    Font,
+    Picture,
+    Style,  // an edit box's read-only or multi-line
 };
 
 struct Change {
@@ -81,9 +86,11 @@ class UserInterface {
     // of its own chooses nothing.
     virtual std::optional<std::string> choose_folder(const FolderRequest&) { return std::nullopt; }
 
-    // The system's handle of a window or unit (RT_PROPERTY_HANDLE), 0 when
-    // it has none.
-    virtual int64_t native_handle(const WindowState&, const UnitState&) { return 0; }
+    // The system's handle of an open window or of one of its units (an HWND
+    // on Windows); 0 where there is none.
+    virtual int64_t handle_of(const WindowState& /*window*/, const UnitState& /*unit*/) {
+        return 0;
+    }
 
     // Waits until the person does one thing, and does it through `system`'s
     // user actions. False when nothing more will come: the program is to end.

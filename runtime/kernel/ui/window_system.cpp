@@ -41,6 +41,22 @@ Result<std::unique_ptr<WindowSystem>> WindowSystem::create(const std::vector<ima
                             " of the window " + hex(form.id) + ": " + initial.error());
             window->initial.push_back(initial.release_value());
         }
+        // Units are held by units: every chain of holders must reach the
+        // window, or a walk up it would never end.
+        for (const image::Unit& unit : form.units) {
+            uint32_t holder = unit.parent;
+            for (size_t step = 0; holder != 0; ++step) {
+                auto found = std::find_if(form.units.begin() + 1, form.units.end(),
+                                          [&](const image::Unit& u) { return u.id == holder; });
+                if (found == form.units.end())
+                    break;  // held by the window (its own record, or none of its units)
+                if (step == form.units.size())
+                    return fail("the unit " + (unit.name.empty() ? hex(unit.id) : unit.name) +
+                                " of the window " + hex(form.id) +
+                                ": its chain of holders goes round in a circle");
+                holder = found->parent;
+            }
+        }
         system->windows_[form.id] = std::move(window);
     }
     return system;
@@ -197,21 +213,25 @@ std::optional<std::string> WindowSystem::choose_folder(const FolderRequest& requ
     return user_interface_->choose_folder(request);
 }
 
-void WindowSystem::fire(uint32_t window_id, uint32_t unit_id, int32_t event) {
+std::vector<uint32_t> WindowSystem::handlers(uint32_t window_id, uint32_t unit_id, int32_t event) {
+    std::vector<uint32_t> offsets;
     WindowState* window = this->window(window_id);
     if (window == nullptr || !window->open)
-        return;
+        return offsets;
     UnitState* unit = window->unit(unit_id);
     if (unit == nullptr)
-        return;
-    // The handlers may change anything, the model included: take their
-    // offsets first.
-    std::vector<uint32_t> handlers;
+        return offsets;
     for (const image::UnitEvent& e : unit->form->events) {
         if (e.event == event)
-            handlers.push_back(e.handler);
+            offsets.push_back(e.handler);
     }
-    for (uint32_t handler : handlers)
+    return offsets;
+}
+
+void WindowSystem::fire(uint32_t window_id, uint32_t unit_id, int32_t event) {
+    // The handlers may change anything, the model included: their offsets
+    // are taken first.
+    for (uint32_t handler : handlers(window_id, unit_id, event))
         host_.run_handler(handler);
 }
 
@@ -289,8 +309,6 @@ int64_t WindowSystem::get_property(uint32_t window_id, uint32_t unit_id, int32_t
         }
         case RT_PROPERTY_ITEM_COUNT:
             return static_cast<int64_t>(p.items.size());
-        case RT_PROPERTY_HANDLE:
-            return user_interface_ ? user_interface_->native_handle(window, unit) : 0;
         case RT_PROPERTY_ITEM:
             return heap_text(p.items[static_cast<size_t>(index)]);
         case RT_PROPERTY_SELECTION:
@@ -301,6 +319,8 @@ int64_t WindowSystem::get_property(uint32_t window_id, uint32_t unit_id, int32_t
             return p.read_only;
         case RT_PROPERTY_MULTI_LINE:
             return p.multi_line;
+        case RT_PROPERTY_HANDLE:
+            return user_interface_ && window.open ? user_interface_->handle_of(window, unit) : 0;
     }
     return 0;
 }
@@ -341,32 +361,38 @@ void WindowSystem::set_property(uint32_t window_id, uint32_t unit_id, int32_t pr
             return;
         case RT_PROPERTY_TEXT_COLOUR:
             p.text_colour = static_cast<uint32_t>(value);
+            notify(window, unit, {Aspect::Colours});
             return;
         case RT_PROPERTY_BACK_COLOUR:
             p.back_colour = static_cast<uint32_t>(value);
+            notify(window, unit, {Aspect::Colours});
             return;
         case RT_PROPERTY_FONT_NAME:
             p.font.name = text();
+            notify(window, unit, {Aspect::Font});
             return;
         case RT_PROPERTY_FONT_SIZE:
             if (number <= 0)
                 fatal("A font size of " + std::to_string(number) + " points for " + label() + ".");
             p.font.size = number;
+            notify(window, unit, {Aspect::Font});
             return;
         case RT_PROPERTY_FONT_STYLE:
             if ((number & ~(RT_FONT_BOLD | RT_FONT_ITALIC | RT_FONT_UNDERLINE)) != 0)
                 fatal("The unknown font style " + hex(static_cast<uint32_t>(number)) + " for " +
                       label() + ".");
             p.font.style = number;
+            notify(window, unit, {Aspect::Font});
             return;
         case RT_PROPERTY_PICTURE: {
             const RtArrayHeader* array = value_address<RtArrayHeader>(value);
             if (array == nullptr) {
                 p.picture.clear();
-                return;
+            } else {
+                const auto* bytes = reinterpret_cast<const uint8_t*>(array + 1);
+                p.picture.assign(bytes, bytes + array->count);
             }
-            const auto* bytes = reinterpret_cast<const uint8_t*>(array + 1);
-            p.picture.assign(bytes, bytes + array->count);
+            notify(window, unit, {Aspect::Picture});
             return;
         }
         case RT_PROPERTY_ITEM_COUNT:
@@ -395,9 +421,11 @@ void WindowSystem::set_property(uint32_t window_id, uint32_t unit_id, int32_t pr
             return;
         case RT_PROPERTY_READ_ONLY:
             p.read_only = value != 0;
+            notify(window, unit, {Aspect::Style});
             return;
         case RT_PROPERTY_MULTI_LINE:
             p.multi_line = value != 0;
+            notify(window, unit, {Aspect::Style});
             return;
     }
 }
@@ -502,6 +530,11 @@ void WindowSystem::activate(uint32_t id) {
         return;
     stack_.erase(at);
     stack_.push_back(id);
+}
+
+void WindowSystem::press(uint32_t window_id, uint32_t unit_id, int32_t x, int32_t y, int32_t keys) {
+    for (uint32_t handler : handlers(window_id, unit_id, RT_EVENT_LEFT_BUTTON_DOWN))
+        host_.run_mouse_handler(handler, x, y, keys);
 }
 
 void WindowSystem::click(uint32_t window_id, uint32_t unit_id) {

@@ -32,6 +32,9 @@ class Host {
     virtual ~Host() = default;
     // Calls the image routine at this offset of the code segment.
     virtual void run_handler(uint32_t code_offset) = 0;
+    // The same for a handler of a mouse button (RT_EVENT_LEFT_BUTTON_DOWN):
+    // the point relative to the unit and the state of the keys held.
+    virtual void run_mouse_handler(uint32_t code_offset, int32_t x, int32_t y, int32_t keys) = 0;
     // A fault of the program: message (GBK), release routine, end.
     [[noreturn]] virtual void fatal(const std::string& gbk_text) = 0;
     // The script could not take the person's part: transcript line, message,
@@ -84,6 +87,9 @@ class WindowSystem {
     // window is hidden or disabled; empty when the person can.
     std::string why_unusable(WindowState& window, UnitState& unit);
     void activate(uint32_t window);
+    // The left mouse button pressed at (x, y) of the unit, with these keys
+    // held (bits: 1 Ctrl, 2 Shift, 4 Alt): runs RT_EVENT_LEFT_BUTTON_DOWN.
+    void press(uint32_t window, uint32_t unit, int32_t x, int32_t y, int32_t keys);
     void click(uint32_t window, uint32_t unit);
     void type(uint32_t window, uint32_t unit, std::string text);
     void select(uint32_t window, uint32_t unit, int32_t row);
@@ -106,6 +112,7 @@ class WindowSystem {
     void close_open(uint32_t window);
     void serve_one();
     void fire(uint32_t window, uint32_t unit, int32_t event);
+    std::vector<uint32_t> handlers(uint32_t window, uint32_t unit, int32_t event);
     void notify(const WindowState& window, const UnitState& unit, Change change);
 
     void set_text(WindowState& window, UnitState& unit, std::string text);

@@ -1,0 +1,133 @@
+#include "runtime/kernel/ui/transcript_lines.h"
+
+#include "common/automation/transcript.h"
+#include "common/base/encoding.h"
+#include "common/base/hex.h"
+#include "runtime/contract/runtime_abi.h"
+
+namespace kernel::ui {
+
+using ::automation::append_transcript_line;
+using base::hex;
+
+namespace {
+
+std::string quoted(std::string_view gbk) {
+    return ::automation::quote(base::gbk_to_utf8(gbk).value_or(std::string(gbk)));
+}
+
+const char* icon_name(int32_t icon) {
+    switch (icon) {
+        case RT_MB_ICON_ERROR:
+            return "error";
+        case RT_MB_ICON_INFORMATION:
+            return "information";
+    }
+    return "none";
+}
+
+const char* buttons_name(int32_t buttons) {
+    switch (buttons) {
+        case RT_MB_OK_CANCEL:
+            return "okcancel";
+        case RT_MB_YES_NO:
+            return "yesno";
+    }
+    return "ok";
+}
+
+}  // namespace
+
+void write_window_opened(const WindowState& window) {
+    if (!::automation::transcript_enabled())
+        return;
+    append_transcript_line("window-open " + hex(window.id()) + " " +
+                           quoted(window.units.front().now.text));
+}
+
+void write_window_closed(const WindowState& window) {
+    if (!::automation::transcript_enabled())
+        return;
+    append_transcript_line("window-close " + hex(window.id()) + " " +
+                           quoted(window.units.front().now.text));
+}
+
+void write_unit_changed(const WindowState& window, const UnitState& unit, const Change& change) {
+    if (!::automation::transcript_enabled())
+        return;
+    const bool own = &unit == &window.units.front();
+    const std::string subject = own ? hex(window.id()) : display_name(unit);
+    const std::string kind = own ? "window-" : "unit-";
+    const Properties& p = unit.now;
+    auto flag = [](bool value) { return value ? " 1" : " 0"; };
+    std::string line;
+    switch (change.aspect) {
+        case Aspect::Text:
+            line = kind + "text " + subject + " " + quoted(p.text);
+            break;
+        case Aspect::Visible:
+            line = kind + "visible " + subject + flag(p.visible);
+            break;
+        case Aspect::Enabled:
+            line = kind + "enabled " + subject + flag(p.enabled);
+            break;
+        case Aspect::Checked:
+            line = kind + "checked " + subject + flag(p.checked);
+            break;
+        case Aspect::Place:
+            line = kind + "place " + subject + " " + std::to_string(p.left) + " " +
+                   std::to_string(p.top) + " " + std::to_string(p.width) + " " +
+                   std::to_string(p.height);
+            break;
+        case Aspect::Selection:
+            line = "list-select " + subject + " " + std::to_string(p.selection);
+            break;
+        case Aspect::ItemInserted:
+            line = "list-insert " + subject + " " + std::to_string(change.row) + " " +
+                   quoted(p.items[static_cast<size_t>(change.row)]);
+            break;
+        case Aspect::ItemRemoved:
+            line = "list-remove " + subject + " " + std::to_string(change.row);
+            break;
+        case Aspect::ItemText:
+            line = "list-item " + subject + " " + std::to_string(change.row) + " " +
+                   quoted(p.items[static_cast<size_t>(change.row)]);
+            break;
+        case Aspect::ItemsCleared:
+            line = "list-clear " + subject;
+            break;
+        case Aspect::Colours:
+        case Aspect::Font:
+        case Aspect::Picture:
+        case Aspect::Style:
+            return;
+    }
+    append_transcript_line(line);
+}
+
+void write_script_end(const WindowSystem& system) {
+    std::string line = "script-end open=";
+    for (size_t i = 0; i < system.open_windows().size(); ++i) {
+        if (i != 0)
+            line += ',';
+        line += hex(system.open_windows()[i]);
+    }
+    append_transcript_line(line);
+}
+
+std::string message_box_line(const MessageBoxRequest& request) {
+    const std::string title = base::gbk_to_utf8(request.title).value_or(request.title);
+    const std::string text = base::gbk_to_utf8(request.text).value_or(request.text);
+    return ::automation::message_box_line(title, icon_name(request.icon),
+                                          buttons_name(request.buttons), text);
+}
+
+std::string folder_dialog_line(const FolderRequest& request) {
+    return "folder-dialog title=" + quoted(request.title);
+}
+
+std::string folder_answer(const std::optional<std::string>& path) {
+    return " answer=" + (path ? quoted(*path) : std::string("cancel"));
+}
+
+}  // namespace kernel::ui

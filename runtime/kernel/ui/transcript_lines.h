@@ -1,0 +1,26 @@
+// The transcript lines of what a person sees in the windows, the same for
+// every backend: a run with real windows and a headless one leave the same
+// transcript.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "runtime/kernel/ui/user_interface.h"
+#include "runtime/kernel/ui/window_system.h"
+
+namespace kernel::ui {
+
+void write_window_opened(const WindowState& window);
+void write_window_closed(const WindowState& window);
+// Nothing for colours, fonts, pictures and edit box styles.
+void write_unit_changed(const WindowState& window, const UnitState& unit, const Change& change);
+// The script has ended with these windows open.
+void write_script_end(const WindowSystem& system);
+// "msgbox title=... text=..." without the answer.
+std::string message_box_line(const MessageBoxRequest& request);
+// "folder-dialog title=..." without the answer, and the answer to add to it.
+std::string folder_dialog_line(const FolderRequest& request);
+std::string folder_answer(const std::optional<std::string>& path);
+
+}  // namespace kernel::ui

@@ -1,0 +1,329 @@
+// The backend with real windows under wine64 and the virtual display: the
+// example application leaves the transcript of a headless run, and pictures
+// of the windows show what a person would notice — each unit at its place,
+// in its colours, with its text.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "loader/package/writer.h"
+#include "tests/support/test_support.h"
+#include "tests/support/wine_session.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::read_bytes;
+using test_support::read_text;
+
+const fs::path kNative = NATIVE_BUILD_DIR;
+const fs::path kWinX64 = WIN_X64_DIR;
+
+struct Rgb {
+    int r = 0, g = 0, b = 0;
+};
+
+// A picture as the runtime writes it: 8-bit RGB, no interlace.
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+
+    Rgb at(int x, int y) const {
+        const size_t i = (static_cast<size_t>(y) * static_cast<size_t>(width) + x) * 3;
+        return {rgb[i], rgb[i + 1], rgb[i + 2]};
+    }
+};
+
+uint32_t be32(const std::vector<uint8_t>& b, size_t at) {
+    return static_cast<uint32_t>(b[at]) << 24 | static_cast<uint32_t>(b[at + 1]) << 16 |
+           static_cast<uint32_t>(b[at + 2]) << 8 | b[at + 3];
+}
+
+// Empty (width 0) when the file is no PNG of that kind.
+Picture read_png(const fs::path& path) {
+    Picture picture;
+    if (!fs::exists(path))
+        return picture;
+    const std::vector<uint8_t> file = read_bytes(path);
+    if (file.size() < 33 || file[1] != 'P' || file[12] != 'I' || file[24] != 8 || file[25] != 2)
+        return picture;
+    const int width = static_cast<int>(be32(file, 16)), height = static_cast<int>(be32(file, 20));
+    std::vector<uint8_t> z;
+    for (size_t at = 8; at + 12 <= file.size();) {
+        const uint32_t length = be32(file, at);
+        if (std::string(file.begin() + at + 4, file.begin() + at + 8) == "IDAT")
+            z.insert(z.end(), file.begin() + at + 8, file.begin() + at + 8 + length);
+        at += 12 + length;
+    }
+    const size_t row = static_cast<size_t>(width) * 3;
+    std::vector<uint8_t> raw((row + 1) * static_cast<size_t>(height));
+    uLongf size = raw.size();
+    if (uncompress(raw.data(), &size, z.data(), z.size()) != Z_OK || size != raw.size())
+        return picture;
+    picture.width = width;
+    picture.height = height;
+    for (int y = 0; y < height; ++y) {
+        if (raw[y * (row + 1)] != 0)
+            return {};  // the runtime writes unfiltered rows only
+        picture.rgb.insert(picture.rgb.end(), raw.begin() + y * (row + 1) + 1,
+                           raw.begin() + (y + 1) * (row + 1));
+    }
+    return picture;
+}
+
+bool near(Rgb a, Rgb b, int tolerance = 24) {
+    return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
+           std::abs(a.b - b.b) <= tolerance;
+}
+
+// The share (0..1) of the pixels of a rectangle that are near `colour`.
+double share(const Picture& p, int left, int top, int width, int height, Rgb colour,
+             int tolerance = 24) {
+    int hits = 0, all = 0;
+    for (int y = top; y < top + height && y < p.height; ++y) {
+        for (int x = left; x < left + width && x < p.width; ++x) {
+            ++all;
+            hits += near(p.at(x, y), colour, tolerance) ? 1 : 0;
+        }
+    }
+    return all == 0 ? 0 : static_cast<double>(hits) / all;
+}
+
+// The client area's top left corner: the first pixel, row by row, of the
+// window's background colour (the gallery puts no unit there).
+std::pair<int, int> client_origin(const Picture& p, Rgb background) {
+    for (int y = 0; y < p.height; ++y) {
+        for (int x = 0; x < p.width; ++x) {
+            if (p.at(x, y).r == background.r && p.at(x, y).g == background.g &&
+                p.at(x, y).b == background.b)
+                return {x, y};
+        }
+    }
+    return {-1, -1};
+}
+
+const char* const kHelloScript = R"(expect-window 52010001
+capture "hello-main.png"
+select 列表框_名单 1
+click 按钮_问候
+answer ok
+type 编辑框_名字 "王五"
+click 按钮_添加
+click 按钮_设置
+expect-window 52010002
+capture "hello-settings.png"
+type 编辑框_编号 "2"
+click 单选框_句号
+click 按钮_确定
+expect-window 52010001
+select 列表框_名单 2
+click 按钮_问候
+answer ok
+click 按钮_删除
+answer yes
+click 按钮_设置
+type 编辑框_编号 "3"
+close
+select 列表框_名单 0
+click 按钮_问候
+answer ok
+close
+)";
+
+class RealWindows : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        auto& wine = test_support::WineSession::ensure();
+        if (wine.state() == test_support::WineSession::State::NotInstalled)
+            GTEST_SKIP() << wine.message();
+        ASSERT_EQ(wine.state(), test_support::WineSession::State::Running) << wine.message();
+        fs::create_directories(dir_ / "tmp");
+    }
+
+    fs::path path(const std::string& name) const { return dir_ / name; }
+
+    // Runs the program with the script; the transcript, exit code and
+    // standard error. The pictures go to the scratch folder.
+    test_support::RunResult run(const std::vector<std::string>& command, const std::string& script,
+                                bool windows) {
+        test_support::write_bytes(
+            path("script"),
+            std::span(reinterpret_cast<const uint8_t*>(script.data()), script.size()));
+        fs::remove(path("transcript"));
+        std::vector<std::string> environment;
+        if (windows) {
+            auto& wine = test_support::WineSession::ensure();
+            for (const std::string& entry : wine.environment()) {
+                if (!entry.starts_with("WJRT_UI="))
+                    environment.push_back(entry);
+            }
+            environment.push_back("WJRT_UI=win32");
+            environment.push_back("WJRT_SCRIPT=" + test_support::windows_path(path("script")));
+            environment.push_back("WJRT_TRANSCRIPT=" +
+                                  test_support::windows_path(path("transcript")));
+            environment.push_back("WJRT_CAPTURE_DIR=" + test_support::windows_path(dir_.path()));
+        } else {
+            environment = {"TMPDIR=" + path("tmp").string(),
+                           "WJRT_SCRIPT=" + path("script").string(),
+                           "WJRT_TRANSCRIPT=" + path("transcript").string()};
+        }
+        return test_support::run(command, environment);
+    }
+
+    std::string wine() const { return test_support::WineSession::ensure().wine(); }
+
+    test_support::ScratchDir dir_;
+};
+
+// The whole scenario of the example application on real controls: the same
+// transcript as without windows, and its two windows at their outer sizes.
+TEST_F(RealWindows, ExampleApplicationLeavesTheHeadlessTranscript) {
+    const fs::path linux_program = path("hello");
+    test_support::assemble_program(linux_program, kNative, kNative / "images" / "hello-x86-64.img",
+                                   {}, "gs-winui-" + std::to_string(getpid()));
+    auto headless = run({linux_program.string()}, kHelloScript, false);
+    ASSERT_EQ(headless.exit_code, 0) << headless.err;
+    const std::string expected = read_text(path("transcript"));
+
+    const fs::path program = path("hello.exe");
+    test_support::assemble_program(program, kWinX64, kNative / "images" / "hello-x86-64.img", {},
+                                   "gs-winui-" + std::to_string(getpid()));
+    auto real = run({wine(), program.string()}, kHelloScript, true);
+    EXPECT_EQ(real.exit_code, 0) << real.err;
+    EXPECT_EQ(read_text(path("transcript")), expected);
+
+    const std::pair<const char*, std::pair<int, int>> windows[] = {
+        {"hello-main.png", {360, 260}}, {"hello-settings.png", {280, 190}}};
+    for (const auto& [file, size] : windows) {
+        SCOPED_TRACE(file);
+        const Picture picture = read_png(path(file));
+        EXPECT_EQ(picture.width, size.first);
+        EXPECT_EQ(picture.height, size.second);
+    }
+}
+
+const Rgb kBackground{0x20, 0x40, 0x80};  // the gallery window's 0x804020
+const Rgb kWhite{255, 255, 255};
+const Rgb kRed{255, 0, 0};
+const Rgb kGreen{0, 255, 0};
+const Rgb kBlue{0, 0, 255};
+const Rgb kYellow{255, 255, 0};
+const Rgb kFace{0xF0, 0xF0, 0xF0};
+const Rgb kBlack{0, 0, 0};
+
+const char* const kGalleryScript = R"(capture "gallery.png"
+click 图形按钮1
+capture "gallery-swapped.png"
+click 透明标签1
+click 按钮_模态
+expect-window 52010002
+close
+close
+)";
+
+// Every unit type where its form puts it: the colours it has, and text
+// where it shows some; a transparent label on the window's colour; the
+// picture button's face swapped by the program; a modal window whose owner
+// the system no longer lets take input.
+TEST_F(RealWindows, EveryUnitTypeAsAPersonSeesIt) {
+    const fs::path program = path("gallery.exe");
+    test_support::assemble_program(program, kWinX64, kNative / "images" / "gallery-x86-64.img",
+                                   {"iext", "HtmlView", "eCompress"},
+                                   "gs-winui-g-" + std::to_string(getpid()));
+    auto result = run({wine(), program.string()}, kGalleryScript, true);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(read_text(path("transcript")), R"(window-open 0x52010001 "样品"
+user-click 图形按钮1
+unit-text 标签_报告 "换脸"
+user-click 透明标签1
+unit-text 标签_报告 "按下 75 10 0"
+user-click 按钮_模态
+window-open 0x52010002 "模态窗口"
+unit-text 标签_结果 "主窗口可用 0"
+user-close 0x52010002
+window-close 0x52010002 "模态窗口"
+unit-text 标签_报告 "模态结束"
+user-close 0x52010001
+window-close 0x52010001 "样品"
+end 0
+)");
+
+    const Picture before = read_png(path("gallery.png"));
+    ASSERT_EQ(before.width, 420);
+    ASSERT_EQ(before.height, 320);
+    const auto [x0, y0] = client_origin(before, kBackground);
+    ASSERT_GE(x0, 0);
+
+    struct Check {
+        const char* unit;
+        int left, top, width, height;
+        Rgb colour;
+        double at_least;  // of the unit's pixels in that colour
+        Rgb text;         // the colour of its text...
+        int text_pixels;  // ...of which at least this many pixels show
+    };
+    const Check checks[] = {
+        {"标签1", 10, 10, 100, 20, kYellow, 0.5, kRed, 5},
+        {"编辑框1", 120, 10, 120, 24, kWhite, 0.5, kBlack, 5},
+        {"按钮1", 250, 10, 80, 24, kFace, 0.3, kBlack, 5},
+        // A group box frames what lies behind it.
+        {"分组框1", 10, 40, 180, 70, kBackground, 0.3, kBlack, 5},
+        {"单选框2", 100, 60, 80, 24, kFace, 0.3, kBlack, 5},
+        {"列表框1", 200, 40, 120, 70, kWhite, 0.3, kBlack, 5},
+        {"图片框1", 10, 120, 40, 40, kRed, 0.95, kRed, 0},
+        {"画板1", 60, 120, 40, 40, kGreen, 0.95, kGreen, 0},
+        {"超级链接框1", 110, 120, 100, 20, kFace, 0.3, kBlue, 5},
+        {"图形按钮1", 220, 120, 40, 40, kBlue, 0.9, kBlue, 0},
+        {"图片框_备用 (hidden)", 270, 120, 40, 40, kBackground, 0.95, kBackground, 0},
+        {"透明标签1", 10, 170, 150, 20, kBackground, 0.5, kWhite, 5},
+        {"超文本浏览框1", 170, 170, 100, 60, kWhite, 0.95, kWhite, 0},
+        {"ZIP压缩1 (invisible)", 280, 170, 26, 26, kBackground, 0.95, kBackground, 0},
+    };
+    for (const Check& c : checks) {
+        SCOPED_TRACE(c.unit);
+        const int left = x0 + c.left, top = y0 + c.top;
+        EXPECT_GE(share(before, left, top, c.width, c.height, c.colour), c.at_least);
+        // Text is smoothed: its pixels lie around its colour.
+        const double text = share(before, left, top, c.width, c.height, c.text, 96);
+        EXPECT_GE(text * c.width * c.height, c.text_pixels);
+    }
+
+    // The program gave the picture button its other face.
+    const Picture after = read_png(path("gallery-swapped.png"));
+    ASSERT_EQ(after.width, 420);
+    EXPECT_GE(share(after, x0 + 220, y0 + 120, 40, 40, kGreen), 0.9);
+}
+
+// Without windows the same clicks reach the program: a click on the
+// transparent label is its left button pressed in its middle.
+TEST(Headless, GalleryClicksReachTheProgram) {
+    test_support::ScratchDir dir;
+    fs::create_directories(dir / "tmp");
+    const fs::path program = dir / "gallery";
+    test_support::assemble_program(program, kNative, kNative / "images" / "gallery-x86-64.img",
+                                   {"iext", "HtmlView", "eCompress"},
+                                   "gs-winui-h-" + std::to_string(getpid()));
+    const std::string script = "capture \"ignored.png\"\nclick 图形按钮1\nclick 透明标签1\nclose\n";
+    test_support::write_bytes(
+        dir / "script", std::span(reinterpret_cast<const uint8_t*>(script.data()), script.size()));
+    auto result =
+        test_support::run({program.string()}, {"TMPDIR=" + (dir / "tmp").string(),
+                                               "WJRT_SCRIPT=" + (dir / "script").string(),
+                                               "WJRT_TRANSCRIPT=" + (dir / "transcript").string()});
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(read_text(dir / "transcript"), R"(window-open 0x52010001 "样品"
+user-click 图形按钮1
+unit-text 标签_报告 "换脸"
+user-click 透明标签1
+unit-text 标签_报告 "按下 75 10 0"
+user-close 0x52010001
+window-close 0x52010001 "样品"
+end 0
+)");
+    EXPECT_FALSE(fs::exists(dir / "ignored.png"));
+}
+
+}  // namespace
