@@ -10,6 +10,7 @@ packages=(
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 libz-mingw-w64-dev
   wine64 xvfb
   binutils file
+  libminizip-dev zip
 )
 
 missing=()

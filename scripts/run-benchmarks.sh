@@ -40,3 +40,7 @@ echo "image binding benchmark"
 echo
 echo "kernel start-up benchmark"
 "$build/bench/kernel_startup_bench" --benchmark_out="$build/bench/kernel_startup.json" --benchmark_out_format=json
+
+echo
+echo "package generator benchmark (makes a 1 GB release in the build folder once)"
+"$build/bench/packgen_bench"

@@ -3,6 +3,7 @@
 // writes (manifest bytes in GBK, archives and their single entries, the notes
 // file, the version folders, the baseline beside the program) and by what it
 // shows (status line, list rows, message boxes).
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -353,8 +354,9 @@ TEST_F(Packgen, SecondReleasePacksWhatChangedSinceTheFirst) {
         EXPECT_EQ(count_of(r.transcript, "list-insert"), 1u) << r.transcript;
 
         const bool notes_packed = c.notes.has_value() ? !c.notes->empty() : true;
-        if (!notes_packed)
+        if (!notes_packed) {
             EXPECT_EQ(time_text(notes_file()), notes_before);
+        }
         const auto sections = release_sections(notes_packed, true, false);
         EXPECT_EQ(read_text(release_ / "up.dat"),
                   expected_manifest(sections, "1.1", version_folder("1.1")));
