@@ -20,6 +20,7 @@
 
 #include "common/base/encoding.h"
 #include "tests/support/test_support.h"
+#include "tests/support/wine_session.h"
 
 namespace {
 
@@ -27,6 +28,7 @@ namespace fs = std::filesystem;
 using test_support::read_text;
 
 const fs::path kNative = NATIVE_BUILD_DIR;
+const fs::path kWinX64 = WIN_X64_DIR;
 
 // Fixed last-write times of the release files.
 constexpr time_t kFirstTime = 1700000000;   // 2023-11-14 22:13:20 UTC
@@ -195,8 +197,9 @@ class Packgen : public ::testing::Test {
 
     // Choosing the release folder (the same folder again when asked), then
     // the version and notes, then Generate and the answers it needs.
-    static std::string choose(const fs::path& folder) {
-        return "click 图形按钮_程序目录选择\nchoose-folder " + folder.string() + "\n";
+    static std::string choose(const fs::path& folder) { return choose_text(folder.string()); }
+    static std::string choose_text(const std::string& folder) {
+        return "click 图形按钮_程序目录选择\nchoose-folder " + folder + "\n";
     }
     std::string generate_script(const std::string& version, const std::optional<std::string>& notes,
                                 const std::string& answers = "answer ok\n") const {
@@ -499,6 +502,39 @@ TEST_F(Packgen, VersionTextsThatCannotNameAVersionFolder) {
         EXPECT_FALSE(fs::exists(release_ / u8path(kUpload)));
         EXPECT_FALSE(fs::exists(release_ / "up.dat"));
     }
+}
+
+// The first release made by the win-x64 program under wine64: the same
+// files as on Linux.
+TEST_F(Packgen, FirstReleaseUnderWine) {
+    auto& wine = test_support::WineSession::ensure();
+    if (wine.state() == test_support::WineSession::State::NotInstalled)
+        GTEST_SKIP() << wine.message();
+    if (!fs::exists(kWinX64 / "loader" / "stub.exe"))
+        GTEST_SKIP() << "the win-x64 target is not built";
+    ASSERT_EQ(wine.state(), test_support::WineSession::State::Running) << wine.message();
+    make_release();
+    program_ = scratch_.path() / "program" / "packgen.exe";
+    test_support::assemble_program(program_, kWinX64, kNative / "images" / "packgen-x86-64.img",
+                                   {"eCompress"}, "packgen-wine-" + std::to_string(getpid()));
+    const fs::path script = scratch_.path() / "script";
+    const fs::path transcript = scratch_.path() / "transcript";
+    write_file(script, choose_text(test_support::windows_path(release_)) +
+                           "type 编辑框_本次版本号 \"1.0\"\nclick 图形按钮_生成更新文件\n"
+                           "answer ok\nclose\n");
+    std::vector<std::string> environment = wine.environment();
+    environment.push_back("WJRT_SCRIPT=" + test_support::windows_path(script));
+    environment.push_back("WJRT_TRANSCRIPT=" + test_support::windows_path(transcript));
+    auto result = test_support::run({wine.wine(), program_.string()}, environment, 120);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_TRUE(read_text(transcript).find(message(kDone)) != std::string::npos)
+        << read_text(transcript);
+
+    EXPECT_EQ(read_text(notes_file()), gbk("首次发行！"));
+    const auto sections = release_sections(true, true, true);
+    EXPECT_EQ(read_text(release_ / "up.dat"),
+              expected_manifest(sections, "1.0", version_folder("1.0")));
+    expect_archives(sections, "1.0");
 }
 
 TEST_F(Packgen, HelpWindowShowsTheUsageText) {
