@@ -397,6 +397,12 @@ void on_file(void*, const char* folder, const char* name) {
     State& s = *g_state;
     if (!s.failure.empty() || !common::manifest_eligible(folder, name, true))
         return;
+    if (s.scan_mode == ScanMode::analyse && s.baseline_flag == 0) {
+        // A first release: every file is changed, no time stamp is needed.
+        add_item(name);
+        s.names.add(name);
+        return;
+    }
     TextBuffer file;
     file << folder << name;
     rt::Text time = rt::file_time(file.c_str());
