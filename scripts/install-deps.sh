@@ -11,6 +11,7 @@ packages=(
   wine64 xvfb
   binutils file
   libminizip-dev zip
+  liblnk-utils
 )
 
 missing=()

@@ -150,6 +150,7 @@ typedef struct RtArrayHeader {
 #define RT_PROPERTY_CHECKED 17
 #define RT_PROPERTY_READ_ONLY 18   /* edit box, logical: the user cannot type into it */
 #define RT_PROPERTY_MULTI_LINE 19  /* edit box, logical: typed text keeps its line breaks */
+#define RT_PROPERTY_HANDLE 20      /* int, read only: the system's handle of the window or unit (an HWND on Windows) */
 
 /* Font styles (RT_PROPERTY_FONT_STYLE). */
 #define RT_FONT_BOLD 0x1

@@ -33,6 +33,15 @@ class ProgramMemory {
     // The element count of the byte array at `array` (header, then that many
     // bytes) when all of it lies inside one heap block; -1 otherwise.
     int64_t byte_array_length(const void* array) const;
+    // Whether the `size` bytes at `at` lie inside one region the program
+    // owns (its image, a heap block, the calling thread's stack).
+    bool holds(const void* at, size_t size) const {
+        return readable_from(address(at)) >= size && size != 0;
+    }
+    // Whether `at` lies inside the program's bound image.
+    bool in_image(const void* at) const {
+        return address(at) >= image_begin_ && address(at) < image_end_;
+    }
 
   private:
     static uintptr_t address(const void* p) { return reinterpret_cast<uintptr_t>(p); }

@@ -50,6 +50,8 @@ ui::Result<void> ScriptDriver::perform(const Step& step, ui::WindowSystem& syste
     ui::WindowState* active = system.active_window();
     if (step.kind == StepKind::Answer)
         return fail(std::string("no message box is up"));
+    if (step.kind == StepKind::ChooseFolder || step.kind == StepKind::CancelFolder)
+        return fail(std::string("no folder dialog is up"));
     if (active == nullptr)
         return fail(std::string("no window is open"));
     const uint32_t active_id = active->id();
@@ -131,6 +133,21 @@ ui::Result<int32_t> ScriptDriver::answer(const ui::MessageBoxRequest& box) {
         return fail(what + ", and it has no button " + ui::answer_name(step.answer) + ": " +
                     step_label(step));
     return step.answer;
+}
+
+ui::Result<std::optional<std::string>> ScriptDriver::folder_choice(const std::string& title) {
+    const std::string what = "the folder dialog " + quote(utf8(title)) + " is up";
+    if (next_ >= steps_.size())
+        return fail(what + ", and the script has ended");
+    const Step& step = steps_[next_];
+    if (step.kind == StepKind::CancelFolder) {
+        ++next_;
+        return std::optional<std::string>();
+    }
+    if (step.kind != StepKind::ChooseFolder)
+        return fail(what + ", and the next step is not a folder choice: " + step_label(step));
+    ++next_;
+    return std::optional<std::string>(step.text);
 }
 
 }  // namespace kernel::automation

@@ -2,12 +2,13 @@
 // an event loop), the next step is checked against what a person could do —
 // the window is open and not behind a modal one, the unit is there, shown and
 // enabled, an edit box is not read-only, the row exists — and done. A message
-// box is answered by the step that follows when it comes up. Each action
-// leaves a transcript line (user-click, user-type, user-select, user-close,
-// user-activate).
+// box is answered by the step that follows when it comes up, and so is the
+// folder dialog. Each action leaves a transcript line (user-click, user-type,
+// user-select, user-close, user-activate).
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,11 @@ class ScriptDriver {
     // The answer to the message box that has come up (RT_MB_ANSWER_*): the
     // next step must give it, with a button the box has.
     ui::Result<int32_t> answer(const ui::MessageBoxRequest& box);
+
+    // The choice in the folder dialog that has come up (`title` GBK): the
+    // next step must be choose-folder (the path, GBK) or cancel-folder
+    // (nullopt).
+    ui::Result<std::optional<std::string>> folder_choice(const std::string& title);
 
   private:
     ui::Result<void> perform(const Step& step, ui::WindowSystem& system);

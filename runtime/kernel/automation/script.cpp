@@ -1,5 +1,6 @@
 #include "runtime/kernel/automation/script.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "common/base/encoding.h"
@@ -49,6 +50,25 @@ Result<std::string> gbk(const Token& token, const char* what) {
     return *converted;
 }
 
+// GBK, each character without a GBK form replaced by '?'.
+std::string gbk_or_question_marks(std::string_view utf8) {
+    std::string out;
+    size_t i = 0;
+    while (i < utf8.size()) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        size_t length = lead < 0x80    ? 1
+                        : lead >= 0xF0 ? 4
+                        : lead >= 0xE0 ? 3
+                        : lead >= 0xC0 ? 2
+                                       : 1;
+        length = std::min(length, utf8.size() - i);
+        const auto converted = base::utf8_to_gbk(utf8.substr(i, length));
+        out += converted ? *converted : std::string("?");
+        i += length;
+    }
+    return out;
+}
+
 Result<uint32_t> window_id(const Token& token) {
     std::string_view digits = token.text;
     if (digits.starts_with("0x") || digits.starts_with("0X"))
@@ -88,7 +108,7 @@ Result<int32_t> answer(const Token& token) {
 struct Grammar {
     const char* keyword;
     StepKind kind;
-    const char* arguments;  // u unit, t text, r row, w window, a answer
+    const char* arguments;  // u unit, t text, r row, w window, a answer, p path
 };
 
 constexpr Grammar kGrammar[] = {
@@ -100,6 +120,8 @@ constexpr Grammar kGrammar[] = {
     {"activate", StepKind::Activate, "w"},
     {"expect-window", StepKind::ExpectWindow, "w"},
     {"expect-text", StepKind::ExpectText, "ut"},
+    {"choose-folder", StepKind::ChooseFolder, "p"},
+    {"cancel-folder", StepKind::CancelFolder, ""},
 };
 
 Result<Step> parse_step(const std::vector<Token>& tokens) {
@@ -137,6 +159,11 @@ Result<Step> parse_step(const std::vector<Token>& tokens) {
                 break;
             case 'a':
                 step.answer = TRY(answer(token));
+                break;
+            case 'p':
+                step.text = gbk_or_question_marks(token.text);
+                if (step.text.empty())
+                    return fail(std::string("an empty folder path"));
                 break;
         }
     }

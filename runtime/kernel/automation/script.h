@@ -9,9 +9,14 @@
 //   activate 52010002            bring another open window to the front
 //   expect-window 52010002       the window in front must be this one
 //   expect-text 编辑框1 "text"   the unit's text must be this
+//   choose-folder D:\发布         choose this folder in the folder dialog that is up
+//   cancel-folder                cancel the folder dialog that is up
 //
 // Units are named by their unit names; a name with spaces is quoted. Quoted
 // texts take \" \\ \n \r \t. Window identifiers are hexadecimal.
+// A folder is any path, quoted or not; a character of it that has no GBK
+// form becomes '?', as in the names the system gives programs that take
+// their texts in GBK.
 #pragma once
 
 #include <cstdint>
@@ -23,7 +28,18 @@
 
 namespace kernel::automation {
 
-enum class StepKind { Click, Type, Select, Answer, Close, Activate, ExpectWindow, ExpectText };
+enum class StepKind {
+    Click,
+    Type,
+    Select,
+    Answer,
+    Close,
+    Activate,
+    ExpectWindow,
+    ExpectText,
+    ChooseFolder,  // text: the folder's path
+    CancelFolder,
+};
 
 struct Step {
     StepKind kind = StepKind::Close;

@@ -4,6 +4,7 @@
 #include "common/base/encoding.h"
 #include "common/base/hex.h"
 #include "runtime/contract/runtime_abi.h"
+#include "runtime/kernel/ui/unit_handle.h"
 
 namespace kernel::ui {
 
@@ -113,6 +114,22 @@ int32_t HeadlessInterface::message_box(const MessageBoxRequest& request) {
     }
     append_transcript_line(line + " answer=" + answer_name(answer.value()));
     return answer.value();
+}
+
+std::optional<std::string> HeadlessInterface::choose_folder(const FolderRequest& request) {
+    const std::string line = "folder-dialog title=" + quoted(request.title);
+    auto choice = driver_.folder_choice(request.title);
+    if (choice.is_error()) {
+        append_transcript_line(line);
+        host_.automation_failure(choice.error());
+    }
+    const std::optional<std::string>& path = choice.value();
+    append_transcript_line(line + " answer=" + (path ? quoted(*path) : std::string("cancel")));
+    return path;
+}
+
+int64_t HeadlessInterface::native_handle(const WindowState& window, const UnitState& unit) {
+    return unit_handle(window.id(), static_cast<uint32_t>(&unit - window.units.data()));
 }
 
 bool HeadlessInterface::serve_one(WindowSystem& system) {

@@ -20,6 +20,8 @@ class HeadlessInterface final : public UserInterface {
     void unit_changed(const WindowState& window, const UnitState& unit,
                       const Change& change) override;
     int32_t message_box(const MessageBoxRequest& request) override;
+    std::optional<std::string> choose_folder(const FolderRequest& request) override;
+    int64_t native_handle(const WindowState& window, const UnitState& unit) override;
     bool serve_one(WindowSystem& system) override;
 
   private:

@@ -125,6 +125,7 @@ bool property_applies(uint32_t type, int32_t property) {
         case RT_PROPERTY_FONT_NAME:
         case RT_PROPERTY_FONT_SIZE:
         case RT_PROPERTY_FONT_STYLE:
+        case RT_PROPERTY_HANDLE:
             return true;
         case RT_PROPERTY_PICTURE:
             return form_item_applies(type, RT_FORM_PICTURE);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "runtime/contract/runtime_abi.h"
@@ -35,6 +36,11 @@ struct MessageBoxRequest {
     std::string title;    // GBK; empty for none
     int32_t icon = 0;     // RT_MB_ICON_*
     int32_t buttons = 0;  // RT_MB_OK, RT_MB_OK_CANCEL or RT_MB_YES_NO
+};
+
+// The folder dialog: the person picks a folder or cancels.
+struct FolderRequest {
+    std::string title;  // GBK
 };
 
 // What changed in a unit that a person sees.
@@ -69,6 +75,15 @@ class UserInterface {
 
     // Shows a message box and waits for the person's answer (RT_MB_ANSWER_*).
     virtual int32_t message_box(const MessageBoxRequest& request) = 0;
+
+    // Shows the folder dialog and waits for the person's choice: the path
+    // (GBK), nullopt when the person cancelled. A backend without a dialog
+    // of its own chooses nothing.
+    virtual std::optional<std::string> choose_folder(const FolderRequest&) { return std::nullopt; }
+
+    // The system's handle of a window or unit (RT_PROPERTY_HANDLE), 0 when
+    // it has none.
+    virtual int64_t native_handle(const WindowState&, const UnitState&) { return 0; }
 
     // Waits until the person does one thing, and does it through `system`'s
     // user actions. False when nothing more will come: the program is to end.

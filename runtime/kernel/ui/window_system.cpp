@@ -14,7 +14,7 @@ using base::hex;
 namespace {
 
 bool known_property(int32_t property) {
-    return property >= RT_PROPERTY_TEXT && property <= RT_PROPERTY_MULTI_LINE;
+    return property >= RT_PROPERTY_TEXT && property <= RT_PROPERTY_HANDLE;
 }
 
 int64_t address_value(const void* address) {
@@ -191,6 +191,12 @@ int32_t WindowSystem::message_box(const MessageBoxRequest& request) {
     return user_interface_->message_box(request);
 }
 
+std::optional<std::string> WindowSystem::choose_folder(const FolderRequest& request) {
+    if (!user_interface_)
+        return std::nullopt;
+    return user_interface_->choose_folder(request);
+}
+
 void WindowSystem::fire(uint32_t window_id, uint32_t unit_id, int32_t event) {
     WindowState* window = this->window(window_id);
     if (window == nullptr || !window->open)
@@ -283,6 +289,8 @@ int64_t WindowSystem::get_property(uint32_t window_id, uint32_t unit_id, int32_t
         }
         case RT_PROPERTY_ITEM_COUNT:
             return static_cast<int64_t>(p.items.size());
+        case RT_PROPERTY_HANDLE:
+            return user_interface_ ? user_interface_->native_handle(window, unit) : 0;
         case RT_PROPERTY_ITEM:
             return heap_text(p.items[static_cast<size_t>(index)]);
         case RT_PROPERTY_SELECTION:
@@ -362,6 +370,7 @@ void WindowSystem::set_property(uint32_t window_id, uint32_t unit_id, int32_t pr
             return;
         }
         case RT_PROPERTY_ITEM_COUNT:
+        case RT_PROPERTY_HANDLE:
             fatal("Property " + std::to_string(property) + " of " + label() + " is read only.");
         case RT_PROPERTY_ITEM: {
             std::string item = text();

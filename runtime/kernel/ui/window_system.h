@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,9 @@ class WindowSystem {
     // Serves the person until no window is open.
     void serve_events();
     int32_t message_box(const MessageBoxRequest& request);
+    // The folder dialog: the chosen folder's path (GBK), nullopt when none
+    // was chosen.
+    std::optional<std::string> choose_folder(const FolderRequest& request);
     int64_t get_property(uint32_t window, uint32_t unit, int32_t property, int32_t index);
     void set_property(uint32_t window, uint32_t unit, int32_t property, int32_t index,
                       int64_t value);

@@ -1,0 +1,221 @@
+// The shell functions through the whole chain: the real stub, a runtime
+// package with the kernel and pbshell, and the program of programs/shell.*,
+// driven by scripts on Linux and, for what Windows does itself, under wine64.
+// Each run is judged by its transcript, its exit code and the files it wrote.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "tests/support/test_support.h"
+#include "tests/support/wine_session.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::read_text;
+
+const fs::path kNative = NATIVE_BUILD_DIR;
+const fs::path kWinX64 = WIN_X64_DIR;
+
+struct Outcome {
+    int exit_code = -1;
+    std::string transcript;
+    std::string err;
+};
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+class ShellProgram : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        scratch_ = new test_support::ScratchDir;
+        fs::create_directories(*scratch_ / "tmp");
+    }
+    static void TearDownTestSuite() {
+        delete scratch_;
+        scratch_ = nullptr;
+    }
+
+    static fs::path path(const std::string& name) { return *scratch_ / name; }
+
+    // Made on first use; later runs start warm from the same runtime folder.
+    static fs::path program(const fs::path& build, const std::string& name) {
+        const fs::path out = path(name);
+        if (!fs::exists(out))
+            test_support::assemble_program(out, build, kNative / "images" / "shell-x86-64.img",
+                                           {"pbshell"}, "gs-shell-" + std::to_string(getpid()));
+        return out;
+    }
+
+    static void prepare(const std::string& script) {
+        test_support::write_bytes(
+            path("script"),
+            std::span(reinterpret_cast<const uint8_t*>(script.data()), script.size()));
+        fs::remove(path("transcript"));
+    }
+
+    Outcome run(const std::string& script) {
+        prepare(script);
+        auto result = test_support::run(
+            {program(kNative, "shell").string()},
+            {"TMPDIR=" + path("tmp").string(), "WJRT_SCRIPT=" + path("script").string(),
+             "WJRT_TRANSCRIPT=" + path("transcript").string()});
+        return {result.exit_code, read_text(path("transcript")), result.err};
+    }
+
+    static test_support::ScratchDir* scratch_;
+};
+
+test_support::ScratchDir* ShellProgram::scratch_ = nullptr;
+
+const char* const kDialog = "folder-dialog title=\"请选择发布程序所在文件夹！\"";
+
+// The program's folder rule over what the person picks: a drive root gives
+// its two characters, a name the ANSI code page cannot hold gives nothing, a
+// computer of the network gives "\\" and its name.
+TEST_F(ShellProgram, FolderChoicesReachTheProgramAsTheDialogGivesThem) {
+    struct Case {
+        const char* what;
+        const char* step;
+        const char* answer;  // as the transcript quotes it
+        const char* result;  // the text of 编辑框_目录, quoted
+    };
+    const Case cases[] = {
+        {"folder", "choose-folder /srv/发布", "\"/srv/发布\"", "\"/srv/发布\""},
+        {"Windows folder", "choose-folder \"D:\\\\游戏\\\\发布\"", "\"D:\\\\游戏\\\\发布\"",
+         "\"D:\\\\游戏\\\\发布\""},
+        {"drive root", "choose-folder D:\\", "\"D:\\\\\"", "\"D:\""},
+        {"name without a GBK form", "choose-folder /srv/发布😀", "\"/srv/发布?\"", "\"\""},
+        {"name with a question mark", "choose-folder \"/srv/a?b\"", "\"/srv/a?b\"", "\"\""},
+        {"question mark above the last part", "choose-folder \"/srv/a?/b\"", "\"/srv/a?/b\"",
+         "\"/srv/a?/b\""},
+        {"computer of the network", "choose-folder \\\\server", "\"\\\\\\\\server\"",
+         "\"\\\\\\\\server\""},
+        {"share of the network", "choose-folder \\\\server\\share", "\"\\\\\\\\server\\\\share\"",
+         "\"\\\\\\\\server\\\\share\""},
+        {"cancelled", "cancel-folder", "cancel", "\"\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Outcome r = run(std::string("click 按钮_选择目录\n") + c.step + "\n");
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_TRUE(contains(r.transcript, std::string("user-click 按钮_选择目录\n") + kDialog +
+                                               " answer=" + c.answer + "\nunit-text 编辑框_目录 " +
+                                               c.result + "\nscript-end"))
+            << r.transcript;
+    }
+}
+
+TEST_F(ShellProgram, AFolderDialogWithoutItsStepFailsTheRun) {
+    struct Case {
+        const char* what;
+        const char* script;
+        std::string ending;
+    };
+    const Case cases[] = {
+        {"script ended", "click 按钮_选择目录\n",
+         std::string(kDialog) +
+             "\nautomation-failure \"the folder dialog \\\"请选择发布程序所在文件夹！\\\" is up, "
+             "and the script has ended\"\n"},
+        {"another step next", "click 按钮_选择目录\nclick 按钮_回调\n",
+         std::string(kDialog) +
+             "\nautomation-failure \"the folder dialog \\\"请选择发布程序所在文件夹！\\\" is up, "
+             "and the next step is not a folder choice: line 2 (click 按钮_回调)\"\n"},
+        {"no dialog up", "cancel-folder\n",
+         "automation-failure \"line 1 (cancel-folder): no folder dialog is up\"\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Outcome r = run(c.script);
+        EXPECT_EQ(r.exit_code, 3);
+        ASSERT_GE(r.transcript.size(), c.ending.size());
+        EXPECT_EQ(r.transcript.substr(r.transcript.size() - c.ending.size()), c.ending)
+            << r.transcript;
+    }
+}
+
+// CallWindowProcA calls the program's routine with its four arguments (in
+// full width) and gives back what it returns; no routine gives 0. Both
+// declarations, without library and as "USER32.DLL", reach it.
+TEST_F(ShellProgram, CallWindowProcRunsTheProgramsRoutine) {
+    Outcome r = run("click 按钮_回调\n");
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_TRUE(contains(r.transcript,
+                         "user-click 按钮_回调\n"
+                         "unit-text 标签_结果 \"回调 7 8 9 -10\"\n"
+                         "unit-text 标签_结果 \"回调 4294967296 1 2 3\"\n"
+                         "unit-text 标签_结果 \"回调结果 14 4294967302 0\"\n"))
+        << r.transcript;
+}
+
+// Drawing on a canvas through its handle: the rounded region and the two
+// gradients are what a person would see; the results are the system's.
+TEST_F(ShellProgram, DrawingOnACanvasIsRecorded) {
+    Outcome r = run("click 按钮_绘制\n");
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_TRUE(contains(r.transcript,
+                         "user-click 按钮_绘制\n"
+                         "unit-region 画板1 round 0 0 297 20 5 5\n"
+                         "unit-gradient 画板1 0 0 148 10 vertical #E7F3E8 #E1DBE1\n"
+                         "unit-gradient 画板1 0 10 297 10 horizontal #1AE41A #D9F4D9\n"
+                         // SetRect, the rectangle, region, shaped, DC, two fills, the
+                         // triangle refused, released, released again, a DC of no unit
+                         "unit-text 标签_结果 \"绘制 1 1 2 297 20 1 1 1 1 1 0 1 0 0\"\n"))
+        << r.transcript;
+}
+
+TEST_F(ShellProgram, ShortcutFileWrittenOnLinux) {
+    if (!fs::exists("/usr/bin/lnkinfo"))
+        GTEST_SKIP() << "lnkinfo is not installed (liblnk-utils)";
+    fs::remove(path("星河.lnk"));
+    Outcome r = run("type 编辑框_快捷方式 \"" + path("星河.lnk").string() +
+                    "\"\nclick 按钮_快捷方式\n"
+                    "type 编辑框_快捷方式 \"" +
+                    path("none/x.lnk").string() + "\"\nclick 按钮_快捷方式\n");
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_TRUE(
+        contains(r.transcript, "user-click 按钮_快捷方式\nunit-text 标签_结果 \"快捷方式 1\"\n"))
+        << r.transcript;
+    EXPECT_TRUE(contains(r.transcript, "unit-text 标签_结果 \"快捷方式 0\"\n")) << r.transcript;
+    auto info = test_support::run({"/usr/bin/lnkinfo", path("星河.lnk").string()}, {});
+    EXPECT_TRUE(contains(info.out, "\tLocal path\t\t\t: C:\\游戏\\登录器.exe\n")) << info.out;
+    EXPECT_TRUE(contains(info.out, "\tDescription\t\t\t: 星河\r\n星河\n")) << info.out;
+    EXPECT_TRUE(contains(info.out, "\tWorking directory\t\t: C:\\游戏\\\n")) << info.out;
+}
+
+// Under wine64 the shell's own link object writes the file; lnkinfo reads it
+// on the Linux side.
+TEST_F(ShellProgram, ShortcutFileWrittenByTheShellUnderWine) {
+    if (!fs::exists("/usr/bin/lnkinfo"))
+        GTEST_SKIP() << "lnkinfo is not installed (liblnk-utils)";
+    auto& wine = test_support::WineSession::ensure();
+    if (wine.state() == test_support::WineSession::State::NotInstalled)
+        GTEST_SKIP() << wine.message();
+    ASSERT_EQ(wine.state(), test_support::WineSession::State::Running) << wine.message();
+    const fs::path exe = program(kWinX64, "shell.exe");
+    fs::remove(path("星河-wine.lnk"));
+    prepare("type 编辑框_快捷方式 \"" + test_support::windows_path(path("星河-wine.lnk")) +
+            "\"\nclick 按钮_快捷方式\nclick 按钮_选择目录\nchoose-folder D:\\\n");
+    std::vector<std::string> environment = wine.environment();
+    environment.push_back("WJRT_SCRIPT=" + test_support::windows_path(path("script")));
+    environment.push_back("WJRT_TRANSCRIPT=" + test_support::windows_path(path("transcript")));
+    auto result = test_support::run({wine.wine(), exe.string()}, environment);
+    const std::string transcript = read_text(path("transcript"));
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_TRUE(contains(transcript, "unit-text 标签_结果 \"快捷方式 1\"\n")) << transcript;
+    // With a script, the folder dialog is the runtime's own there too.
+    EXPECT_TRUE(contains(
+        transcript, std::string(kDialog) + " answer=\"D:\\\\\"\nunit-text 编辑框_目录 \"D:\"\n"))
+        << transcript;
+    auto info = test_support::run({"/usr/bin/lnkinfo", path("星河-wine.lnk").string()}, {});
+    EXPECT_EQ(info.exit_code, 0) << info.err;
+    EXPECT_TRUE(contains(info.out, "\tDescription\t\t\t: 星河\r\n星河\n")) << info.out;
+    EXPECT_TRUE(contains(info.out, "\tWorking directory\t\t: C:\\游戏\\\n")) << info.out;
+    EXPECT_TRUE(contains(info.out, "登录器.exe")) << info.out;
+}
+
+}  // namespace
