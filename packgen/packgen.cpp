@@ -37,10 +37,6 @@
 #include "rt/slots.h"
 #include "rt/text.h"
 
-#ifndef RT_PROPERTY_HANDLE
-#define RT_PROPERTY_HANDLE 20
-#endif
-
 namespace {
 
 using common::TextBuffer;

@@ -461,17 +461,19 @@ TEST_F(Packgen, AnExistingVersionFolderIsReplacedOnlyWhenConfirmed) {
     expect_archives(sections, "1.0");
 }
 
-// A file that cannot be packed (here a link to nothing): the generation
-// says so instead of reporting success, and the release folder's manifest
-// stays as the last good generation left it.
+// A file that cannot be packed (here one whose archive name would be longer
+// than a file name can be): the generation says so instead of reporting
+// success, and the release folder's manifest stays as the last good
+// generation left it.
 TEST_F(Packgen, AFailedArchiveLeavesThePreviousManifest) {
     first_release();
     const std::string manifest = read_text(release_ / "up.dat");
-    fs::create_symlink(scratch_.path() / "nowhere", release_ / "Data" / "broken.dat");
+    const std::string name = std::string(249, 'n') + ".bin";  // 253 bytes, + ".zip" is 257
+    write_file(release_ / "Data" / name, "cannot be packed");
     Outcome r = run(generate_script("1.1", std::string()));
     EXPECT_TRUE(in_order(
         r.transcript,
-        {"list-insert 列表框_更新文件列表 0 \"broken.dat\"\n", status("  更新文件生成失败！"),
+        {"list-insert 列表框_更新文件列表 0 \"" + name + "\"\n", status("  更新文件生成失败！"),
          "icon=error buttons=ok text=\"更新文件生成失败，无法写入文件："}))
         << r.transcript;
     EXPECT_EQ(r.transcript.find(message(kDone)), std::string::npos) << r.transcript;
