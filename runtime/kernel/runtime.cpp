@@ -152,7 +152,9 @@ int64_t Runtime::kernel_command(int32_t command, const RtArgumentBlock* argument
 
 intptr_t Runtime::new_text(std::string_view text) {
     auto* block = static_cast<char*>(heap_new(static_cast<uint32_t>(text.size() + 1)));
-    std::memcpy(block, text.data(), text.size());
+    // An empty view may have no data at all.
+    if (!text.empty())
+        std::memcpy(block, text.data(), text.size());
     return reinterpret_cast<intptr_t>(block);
 }
 

@@ -16,12 +16,14 @@
 #include "runtime/kernel/services/files.h"
 #include "runtime/kernel/services/process.h"
 #include "runtime/kernel/services/system_path.h"
+#include "tests/services/files/kept_file.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace kernel;
+using files_test::KeptFile;
 using test_support::ScratchDir;
 
 // A GBK path of a test file: test paths are ASCII apart from the names
@@ -51,47 +53,6 @@ std::vector<std::string> leftovers(const fs::path& folder) {
             names.push_back(entry.path().filename().string());
     return names;
 }
-
-// A file the system keeps whatever is asked: immutable where that can be
-// set (as root), else in a folder that cannot be written. Undone on going.
-class KeptFile {
-  public:
-    explicit KeptFile(const fs::path& path) : path_(path) {
-        write(path, "kept");
-        int fd = open(path.c_str(), O_RDONLY);
-        int flags = 0;
-        if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
-            flags |= FS_IMMUTABLE_FL;
-            immutable_ = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-        }
-        if (fd >= 0)
-            close(fd);
-        if (!immutable_ && geteuid() != 0) {
-            chmod(path.parent_path().c_str(), 0555);
-            read_only_folder_ = true;
-        }
-    }
-    ~KeptFile() {
-        if (immutable_) {
-            int fd = open(path_.c_str(), O_RDONLY);
-            int flags = 0;
-            if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
-                flags &= ~FS_IMMUTABLE_FL;
-                ioctl(fd, FS_IOC_SETFLAGS, &flags);
-            }
-            if (fd >= 0)
-                close(fd);
-        }
-        if (read_only_folder_)
-            chmod(path_.parent_path().c_str(), 0755);
-    }
-    bool works() const { return immutable_ || read_only_folder_; }
-
-  private:
-    fs::path path_;
-    bool immutable_ = false;
-    bool read_only_folder_ = false;
-};
 
 TEST(FileServices, TimeTextIsUtcAndOnePerSecond) {
     const std::pair<int64_t, const char*> cases[] = {
@@ -279,7 +240,6 @@ TEST(FileServices, WriteReplacesAndKeepsTheOldContentOnFailure) {
     EXPECT_EQ(leftovers(dir / "sub"), std::vector<std::string>{});
 
     // A folder where nothing new can be made: the file keeps its content.
-    KeptFile kept(dir / "sub" / "kept");
     int fd = open((dir / "sub").c_str(), O_RDONLY | O_DIRECTORY);
     int flags = 0;
     const bool sealed = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
