@@ -6,7 +6,12 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   clang clang-format libclang-rt-14-dev
-  zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
+  zlib1g-dev libminizip-dev libgtest-dev libgmock-dev libbenchmark-dev
+  # minizip for Windows is built from Debian's source package
+  # (scripts/build-mingw-minizip.sh, run when a Windows build is configured)
+  dpkg-dev
+  # other ZIP readers that the archive tests check our archives with
+  unzip python3
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 libz-mingw-w64-dev
   wine64 xvfb
   binutils file

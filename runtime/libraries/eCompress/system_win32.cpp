@@ -1,5 +1,8 @@
 #include <windows.h>
 
+// iowin32.h takes what ioapi.h declares.
+#include <minizip/ioapi.h>
+
 #include <minizip/iowin32.h>
 
 #include <atomic>
