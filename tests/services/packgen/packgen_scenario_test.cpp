@@ -512,8 +512,12 @@ TEST_F(Packgen, FirstReleaseUnderWine) {
     auto& wine = test_support::WineSession::ensure();
     if (wine.state() == test_support::WineSession::State::NotInstalled)
         GTEST_SKIP() << wine.message();
-    if (!fs::exists(kWinX64 / "loader" / "stub.exe"))
-        GTEST_SKIP() << "the win-x64 target is not built";
+    for (const fs::path part :
+         {fs::path("loader") / "stub.exe", fs::path("runtime") / "kernel" / "krnln.fne",
+          fs::path("runtime") / "libraries" / "eCompress.fne"}) {
+        if (!fs::exists(kWinX64 / part))
+            GTEST_SKIP() << "the win-x64 target is not built: no " << part;
+    }
     ASSERT_EQ(wine.state(), test_support::WineSession::State::Running) << wine.message();
     make_release();
     program_ = scratch_.path() / "program" / "packgen.exe";
