@@ -512,7 +512,7 @@ TEST_F(Packgen, FirstReleaseUnderWine) {
     auto& wine = test_support::WineSession::ensure();
     if (wine.state() == test_support::WineSession::State::NotInstalled)
         GTEST_SKIP() << wine.message();
-    for (const fs::path part :
+    for (const fs::path& part :
          {fs::path("loader") / "stub.exe", fs::path("runtime") / "kernel" / "krnln.fne",
           fs::path("runtime") / "libraries" / "eCompress.fne"}) {
         if (!fs::exists(kWinX64 / part))
