@@ -436,6 +436,24 @@ TEST_F(Packgen, DuplicateNamesAreRefused) {
     EXPECT_FALSE(fs::exists(release_ / "up.dat"));
 }
 
+// Names that meet only in the generation: the notes file written in the
+// release folder's root has the name of a file in a subfolder. The second
+// archive would overwrite the first, so the generation stops and the
+// manifest is not written.
+TEST_F(Packgen, DuplicateNamesMetDuringTheGenerationStopIt) {
+    write_file(release_ / "Docs" / "更新说明.TXT", "notes of a component");
+    Outcome r = run(generate_script("1.0", std::nullopt));
+    EXPECT_TRUE(in_order(r.transcript,
+                         {status("  找到 1 个文件需要更新！"), status("  更新文件生成失败！"),
+                          "icon=information buttons=ok " + message("发现重名文件：更新说明.TXT")}))
+        << r.transcript;
+    EXPECT_EQ(r.transcript.find(message(kDone)), std::string::npos) << r.transcript;
+    EXPECT_FALSE(fs::exists(release_ / "up.dat"));
+    EXPECT_EQ(names_in(version_folder("1.0")), std::vector<std::string>{"更新说明.TXT.zip"});
+    EXPECT_EQ(zip_entries(version_folder("1.0") / u8path("更新说明.TXT.zip")).at(0).content,
+              gbk("首次发行！"));
+}
+
 // A version that was generated before: Cancel leaves everything as it was,
 // OK replaces the version folder as a whole.
 TEST_F(Packgen, AnExistingVersionFolderIsReplacedOnlyWhenConfirmed) {
