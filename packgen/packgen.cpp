@@ -345,8 +345,8 @@ void browse_for_folder(intptr_t owner, TextBuffer& result) {
         const intptr_t to_path[] = {chosen, reinterpret_cast<intptr_t>(path)};
         if (dll_call(RT_DLL(path_from_id_list), to_path, 2) != 0) {
             uint32_t length = TextBuffer::length_of(path);
-            if (length == 3) {
-                length = 2;
+            if (length == 3 && path[1] == ':') {
+                length = 2;  // a drive root: its letter and colon
             } else {
                 // The folder without a final separator, as every path is built on it.
                 while (length > 3 && common::ends_with_separator(path))
