@@ -73,6 +73,13 @@ size_t size_of(int i) {
     return 2 * 1024 * 1024 + next_random() % (4 * 1024 * 1024);
 }
 
+// A letter and a number: "d3".
+std::string numbered(char letter, int number) {
+    std::string name(1, letter);
+    name += std::to_string(number);
+    return name;
+}
+
 void make_release(const fs::path& release, int files) {
     const fs::path done = release / ".complete";
     if (fs::exists(done)) {
@@ -87,8 +94,7 @@ void make_release(const fs::path& release, int files) {
     uint64_t total = 0;
     for (int i = 0; i < files; ++i) {
         // 100 folders of two levels, 200 files each for 20,000.
-        const fs::path folder =
-            release / ("d" + std::to_string(i % 10)) / ("s" + std::to_string((i / 10) % 10));
+        const fs::path folder = release / numbered('d', i % 10) / numbered('s', (i / 10) % 10);
         if (i < 100)
             fs::create_directories(folder);
         const size_t size = size_of(i);
@@ -102,7 +108,7 @@ void make_release(const fs::path& release, int files) {
             for (size_t at = 0; at < size; ++at)
                 buffer[at] = "the quick brown fox jumps over the lazy dog\r\n"[(at + i) % 45];
         }
-        std::ofstream out(folder / ("f" + std::to_string(i) + ".dat"), std::ios::binary);
+        std::ofstream out(folder / (numbered('f', i) += ".dat"), std::ios::binary);
         out.write(buffer.data(), static_cast<std::streamsize>(size));
         total += size;
     }
