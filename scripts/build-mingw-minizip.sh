@@ -69,7 +69,7 @@ fetch_source() {
     ensure_source_entries
     local work
     work=$(mktemp -d "$cache/.fetch-XXXXXX")
-    (cd "$work" && apt-get source -qq --download-only "$package=$version" &&
+    (cd "$work" && apt-get source -qq --download-only -o APT::Sandbox::User=root "$package=$version" &&
       dpkg-source -x --no-check ./*.dsc tree >/dev/null)
     rm -rf "$src"
     mv "$work/tree" "$src"

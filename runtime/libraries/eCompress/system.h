@@ -40,6 +40,8 @@ struct FileFacts {
 };
 // Facts of a regular file (links followed); nullopt for anything else.
 std::optional<FileFacts> regular_file(const NativePath& path);
+// Whether the path names a folder (links followed).
+bool is_folder(const NativePath& path);
 // Makes the folder and the folders above it; true when it exists afterwards.
 bool make_folders(const NativePath& path);
 

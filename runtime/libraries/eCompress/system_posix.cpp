@@ -52,6 +52,11 @@ std::optional<FileFacts> regular_file(const NativePath& path) {
                      static_cast<uint64_t>(facts.st_size)};
 }
 
+bool is_folder(const NativePath& path) {
+    struct stat facts;
+    return stat(path.c_str(), &facts) == 0 && S_ISDIR(facts.st_mode);
+}
+
 bool make_folders(const NativePath& path) {
     struct stat facts;
     if (stat(path.c_str(), &facts) == 0)

@@ -85,6 +85,11 @@ std::optional<FileFacts> regular_file(const NativePath& path) {
                      (static_cast<uint64_t>(facts.nFileSizeHigh) << 32) | facts.nFileSizeLow};
 }
 
+bool is_folder(const NativePath& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 bool make_folders(const NativePath& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES)

@@ -151,6 +151,9 @@ Result<std::vector<PlannedEntry>> plan(unzFile zip, const NativePath& folder) {
         PlannedEntry entry;
         entry.name = name;
         entry.target = join(folder, *native_name);
+        // A file cannot replace a folder: found now, nothing is written.
+        if (is_folder(entry.target))
+            return problem(raw, "a folder has this name");
         entry.size = info.uncompressed_size;
         if (unzGetFilePos64(zip, &entry.position) != UNZ_OK)
             return problem(raw, "the central directory is damaged");

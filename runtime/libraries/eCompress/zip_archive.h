@@ -9,7 +9,8 @@
 // before anything is written when an entry is not a plain name (a folder
 // part, "..", an absolute path, a drive, a character Windows cannot take in
 // a name, a device name, or bytes that are not GBK), is encrypted, uses a
-// method other than stored or deflate, or repeats another entry's name.
+// method other than stored or deflate, repeats another entry's name, or
+// names a folder that is there.
 // Every entry is then inflated into a temporary file beside its target, no
 // further than its declared size, and checked against that size and its
 // CRC; only when all of them are sound are they renamed into place. Each
