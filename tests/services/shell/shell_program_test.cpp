@@ -199,7 +199,8 @@ TEST_F(ShellProgram, ShortcutFileWrittenOnLinux) {
 }
 
 // Under wine64 the shell's own link object writes the file; lnkinfo reads it
-// on the Linux side.
+// on the Linux side. The same program also meets the system's
+// CallWindowProcA and drawing functions there.
 TEST_F(ShellProgram, ShortcutFileWrittenByTheShellUnderWine) {
     if (!fs::exists("/usr/bin/lnkinfo"))
         GTEST_SKIP() << "lnkinfo is not installed (liblnk-utils)";
@@ -210,7 +211,8 @@ TEST_F(ShellProgram, ShortcutFileWrittenByTheShellUnderWine) {
     const fs::path exe = program(kWinX64, "shell.exe");
     fs::remove(path("星河-wine.lnk"));
     prepare("type 编辑框_快捷方式 " + quoted(test_support::windows_path(path("星河-wine.lnk"))) +
-            "\nclick 按钮_快捷方式\nclick 按钮_选择目录\nchoose-folder D:\\\n");
+            "\nclick 按钮_快捷方式\nclick 按钮_选择目录\nchoose-folder D:\\\n"
+            "click 按钮_回调\nclick 按钮_绘制\n");
     std::vector<std::string> environment = wine.environment();
     environment.push_back("WJRT_SCRIPT=" + test_support::windows_path(path("script")));
     environment.push_back("WJRT_TRANSCRIPT=" + test_support::windows_path(path("transcript")));
@@ -222,6 +224,13 @@ TEST_F(ShellProgram, ShortcutFileWrittenByTheShellUnderWine) {
     EXPECT_TRUE(contains(
         transcript, std::string(kDialog) + " answer=\"D:\\\\\"\nunit-text 编辑框_目录 \"D:\"\n"))
         << transcript;
+    // The system's CallWindowProcA calls the same routine of the same image
+    // in the same convention.
+    EXPECT_TRUE(contains(transcript, "unit-text 标签_结果 \"回调结果 14 4294967302 0\"\n"))
+        << transcript;
+    // The system's drawing functions meet handles of the headless backend,
+    // which name no window of theirs: they refuse them, and nothing breaks.
+    EXPECT_TRUE(contains(transcript, "unit-text 标签_结果 \"绘制 1 1 2 297 20 ")) << transcript;
     auto info = test_support::run({"/usr/bin/lnkinfo", path("星河-wine.lnk").string()}, {});
     EXPECT_EQ(info.exit_code, 0) << info.err;
     EXPECT_TRUE(contains(info.out, "\tDescription\t\t\t: 星河\r\n星河\n")) << info.out;
