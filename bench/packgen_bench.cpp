@@ -69,8 +69,8 @@ size_t size_of(int i) {
     if (kind < 80)
         return 4096 + next_random() % 24576;
     if (kind < 99)
-        return 32768 + next_random() % 180224;
-    return 2 * 1024 * 1024 + next_random() % (4 * 1024 * 1024);
+        return 32768 + next_random() % 131072;
+    return 1024 * 1024 + next_random() % (2 * 1024 * 1024);
 }
 
 // A letter and a number: "d3".
@@ -114,6 +114,7 @@ void make_release(const fs::path& release, int files) {
     }
     std::ofstream(done) << files;
     std::printf("made the release: %d files, %.0f MB\n", files, total / 1048576.0);
+    std::fflush(stdout);
 }
 
 double seconds_of(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
