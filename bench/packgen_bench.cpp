@@ -63,6 +63,9 @@ uint64_t next_random() {
     return g_random;
 }
 
+// Names the sizes below: a release made with other sizes is made again.
+constexpr char kSizeScheme[] = "sizes-2";
+
 // Sizes: most files small, some medium, a few large; about 1 GB for 20,000.
 size_t size_of(int i) {
     const int kind = i % 100;
@@ -85,8 +88,9 @@ void make_release(const fs::path& release, int files) {
     if (fs::exists(done)) {
         std::ifstream in(done);
         int count = 0;
-        in >> count;
-        if (count == files)
+        std::string scheme;
+        in >> count >> scheme;
+        if (count == files && scheme == kSizeScheme)
             return;
     }
     fs::remove_all(release);
@@ -112,7 +116,7 @@ void make_release(const fs::path& release, int files) {
         out.write(buffer.data(), static_cast<std::streamsize>(size));
         total += size;
     }
-    std::ofstream(done) << files;
+    std::ofstream(done) << files << " " << kSizeScheme;
     std::printf("made the release: %d files, %.0f MB\n", files, total / 1048576.0);
     std::fflush(stdout);
 }
