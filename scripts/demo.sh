@@ -11,8 +11,10 @@
 #     call it makes, on Linux and, the same image bytes, under wine64.
 #  3. The example application (real kernel library, two windows, a modal
 #     one, message boxes) driven by its script, with its transcript.
-#  4. win-x64: the same programs under wine64.
-#  5. win-x86: built and checked structurally (this machine cannot run it),
+#  4. The package generator: a sample release published twice (first
+#     release, then one changed file), with its manifest and archives.
+#  5. win-x64: the same programs under wine64.
+#  6. win-x86: built and checked structurally (this machine cannot run it),
 #     and the i386 probe image's slot thunks.
 set -euo pipefail
 
@@ -55,6 +57,38 @@ section "the example application through the whole chain, driven by a script (li
 WJRT_SCRIPT=$repo/examples/hello/hello.script WJRT_TRANSCRIPT=$scratch/hello.txt "$scratch/hello"
 echo "  exit code $?; transcript:"
 sed 's/^/  /' "$scratch/hello.txt"
+
+section "the package generator publishes a sample release (linux-x64)"
+release=$scratch/release
+mkdir -p "$release/Data/Maps" "$release/update" "$scratch/packgen"
+cp "$native/packgen/packgen" "$scratch/packgen/packgen"
+printf 'game' >"$release/game.exe"
+head -c 200000 /dev/zero | tr '\0' 'd' >"$release/Data/data.pak"
+printf 'map' >"$release/Data/Maps/east.map"
+printf 'work folder: never published' >"$release/update/skipped.txt"
+touch -d '2024-01-01 12:00:00 UTC' "$release/game.exe" "$release/Data/data.pak" "$release/Data/Maps/east.map"
+publish() { # version, notes
+  cat >"$scratch/packgen.script" <<SCRIPT
+click 图形按钮_程序目录选择
+choose-folder $release
+type 编辑框_更新说明 "$2"
+type 编辑框_本次版本号 "$1"
+click 图形按钮_生成更新文件
+answer ok
+close
+SCRIPT
+  WJRT_SCRIPT=$scratch/packgen.script WJRT_TRANSCRIPT=$scratch/packgen-$1.txt "$scratch/packgen/packgen"
+  echo "  release $1: exit code $?; what the operator saw:"
+  grep -E '^(unit-text 标签_状态栏|list-insert|msgbox)' "$scratch/packgen-$1.txt" | sed 's/^/    /'
+  echo "  version folder $1:"
+  (cd "$release/上传到服务器的更新文件/$1" && ls -l | tail -n +2 | awk '{print "    " $5 "\t" $9}')
+}
+publish 1.0 "首次发行！"
+printf 'map, second edition' >"$release/Data/Maps/east.map"
+touch -d '2024-02-01 12:00:00 UTC' "$release/Data/Maps/east.map"
+publish 1.1 ""
+echo "  the manifest up.dat of 1.1 (GBK, shown in UTF-8):"
+iconv -f GBK -t UTF-8 "$release/up.dat" | tr -d '\r' | sed 's/^/    /'
 
 section "win-x64 under wine64"
 if eval "$(bash "$repo/scripts/wine-env.sh" start demo)"; then

@@ -17,6 +17,7 @@ packages=(
   wine64 xvfb
   imagemagick x11-utils fonts-wqy-microhei
   binutils file
+  libminizip-dev zip
   liblnk-utils
 )
 

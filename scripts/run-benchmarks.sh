@@ -48,3 +48,7 @@ echo "profile file benchmark"
 echo
 echo "HTTP request object benchmark"
 "$build/bench/http_bench" --benchmark_out="$build/bench/http.json" --benchmark_out_format=json
+
+echo
+echo "package generator benchmark (makes a 1 GB release in the build folder once)"
+"$build/bench/packgen_bench"

@@ -248,6 +248,13 @@ typedef struct RtArrayHeader {
 #define RT_KERNEL_OBJECT_GET 31
 #define RT_OBJECT_FAILED ((int64_t)0x8000000000000000ull)
 
+/* The event loop seen from inside a handler that runs long. */
+/* () -> 0: serves the window events that are pending, then returns */
+#define RT_KERNEL_PROCESS_EVENTS 32
+/* (logical on) -> 0: the wait cursor over the program's windows, or the
+   normal one again */
+#define RT_KERNEL_WAIT_CURSOR 33
+
 /* Message boxes (RT_KERNEL_MESSAGE_BOX): one icon value plus one button value. */
 #define RT_MB_OK 0x00
 #define RT_MB_OK_CANCEL 0x01

@@ -14,6 +14,7 @@ std::span<const KernelCommand> file_commands();
 std::span<const KernelCommand> process_commands();
 std::span<const KernelCommand> network_commands();
 std::span<const KernelCommand> object_commands();
+std::span<const KernelCommand> event_commands();
 
 // The command numbered `number`, or null.
 const KernelCommand* find_kernel_command(int32_t number);
