@@ -42,7 +42,8 @@ std::string time_text(int64_t unix_seconds) {
     int month = 0;
     int day = 0;
     civil_from_days(days, year, month, day);
-    char text[32];
+    // Room for every int the fields could hold, so no rendering is cut.
+    char text[80];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", static_cast<int>(year), month,
                   day, static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
                   static_cast<int>(rest % 60));
