@@ -5,17 +5,19 @@
 // back in an event loop: inside a handler nothing is pending, and there is no
 // cursor to show. A backend with real windows serves its queue here.
 #include "runtime/kernel/commands/kernel_commands.h"
+#include "runtime/kernel/runtime.h"
 
 namespace kernel {
 
 namespace {
 
-int64_t process_events(const Arguments&) {
+int64_t process_events(const Arguments& a) {
+    a.runtime().windows().serve_pending();
     return 0;
 }
 
 int64_t wait_cursor(const Arguments& a) {
-    (void)a.logical(0);  // checks the argument's type
+    a.runtime().windows().show_wait_cursor(a.logical(0));
     return 0;
 }
 

@@ -86,6 +86,13 @@ class UserInterface {
     // of its own chooses nothing.
     virtual std::optional<std::string> choose_folder(const FolderRequest&) { return std::nullopt; }
 
+    // From inside a long-running handler: handles what the system has queued
+    // for the windows (painting, the person's input) and returns. A backend
+    // without a queue has nothing to do.
+    virtual void serve_pending() {}
+    // Shows or takes away the wait cursor over the program's windows.
+    virtual void show_wait_cursor(bool /*on*/) {}
+
     // The system's handle of an open window or of one of its units (an HWND
     // on Windows); 0 where there is none.
     virtual int64_t handle_of(const WindowState& /*window*/, const UnitState& /*unit*/) {

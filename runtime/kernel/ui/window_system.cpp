@@ -207,6 +207,16 @@ int32_t WindowSystem::message_box(const MessageBoxRequest& request) {
     return user_interface_->message_box(request);
 }
 
+void WindowSystem::serve_pending() {
+    if (user_interface_)
+        user_interface_->serve_pending();
+}
+
+void WindowSystem::show_wait_cursor(bool on) {
+    if (user_interface_)
+        user_interface_->show_wait_cursor(on);
+}
+
 std::optional<std::string> WindowSystem::choose_folder(const FolderRequest& request) {
     if (!user_interface_)
         return std::nullopt;

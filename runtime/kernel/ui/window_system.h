@@ -67,6 +67,8 @@ class WindowSystem {
     // The folder dialog: the chosen folder's path (GBK), nullopt when none
     // was chosen.
     std::optional<std::string> choose_folder(const FolderRequest& request);
+    void serve_pending();
+    void show_wait_cursor(bool on);
     int64_t get_property(uint32_t window, uint32_t unit, int32_t property, int32_t index);
     void set_property(uint32_t window, uint32_t unit, int32_t property, int32_t index,
                       int64_t value);

@@ -225,6 +225,8 @@ class Win32Interface final : public UserInterface, private automation::Actor {
     // Reached only under automation: without a script the image calls the
     // system's own folder dialog.
     std::optional<std::string> choose_folder(const FolderRequest& request) override;
+    void serve_pending() override { pump(); }
+    void show_wait_cursor(bool on) override;
     int64_t handle_of(const WindowState& window, const UnitState& unit) override;
     bool serve_one(WindowSystem& system) override;
 
@@ -266,6 +268,7 @@ class Win32Interface final : public UserInterface, private automation::Actor {
 
     automation::ScriptDriver driver_;
     const bool scripted_;
+    bool wait_cursor_ = false;  // kept over the windows while a long task runs
     WindowSystem& system_;
     Host& host_;
     const std::vector<std::string> libraries_;
@@ -788,6 +791,11 @@ std::optional<std::string> Win32Interface::choose_folder(const FolderRequest& re
 
 // ---- the person's part ----
 
+void Win32Interface::show_wait_cursor(bool on) {
+    wait_cursor_ = on;
+    SetCursor(LoadCursor(nullptr, on ? IDC_WAIT : IDC_ARROW));
+}
+
 void Win32Interface::pump() {
     MSG msg;
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -835,6 +843,13 @@ LRESULT Win32Interface::window_message(HWND hwnd, UINT message, WPARAM wparam, L
         case WM_CLOSE:
             system_.user_close(window_id);
             return 0;
+        case WM_SETCURSOR:
+            // Units pass the question on to their window: one answer for all.
+            if (wait_cursor_) {
+                SetCursor(LoadCursor(nullptr, IDC_WAIT));
+                return TRUE;
+            }
+            break;
         case WM_ACTIVATE:
             // Under a script, the script alone says which window is in front.
             if (!scripted_ && LOWORD(wparam) != WA_INACTIVE)
