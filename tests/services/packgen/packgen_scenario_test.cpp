@@ -524,9 +524,11 @@ TEST_F(Packgen, VersionTextsThatCannotNameAVersionFolder) {
     }
 }
 
-// The first release made by the win-x64 program under wine64: the same
-// files as on Linux.
-TEST_F(Packgen, FirstReleaseUnderWine) {
+// The first release made by the win-x64 program under wine64 on real
+// windows: the transcript of the headless Linux run (folder paths aside) and
+// the same files. On the way it takes the pictures of the main window after
+// the generation and of the usage window.
+TEST_F(Packgen, FirstReleaseOnRealWindowsUnderWine) {
     auto& wine = test_support::WineSession::ensure();
     if (wine.state() == test_support::WineSession::State::NotInstalled)
         GTEST_SKIP() << wine.message();
@@ -537,28 +539,56 @@ TEST_F(Packgen, FirstReleaseUnderWine) {
             GTEST_SKIP() << "the win-x64 target is not built: no " << part;
     }
     ASSERT_EQ(wine.state(), test_support::WineSession::State::Running) << wine.message();
+    const std::string steps =
+        "type 编辑框_本次版本号 \"1.0\"\nclick 图形按钮_生成更新文件\nanswer ok\n"
+        "capture \"packgen-main.png\"\nclick 图形按钮_帮助\nexpect-window 52010002\n"
+        "capture \"packgen-help.png\"\nclose\nexpect-window 52010001\nclose\n";
+
+    // What the headless Linux run writes and shows.
+    make_release();
+    const std::string headless = run(choose(release_) + steps).transcript;
+    ASSERT_TRUE(headless.find(message(kDone)) != std::string::npos) << headless;
+    const auto sections = release_sections(true, true, true);
+
+    fs::remove_all(release_);
     make_release();
     program_ = scratch_.path() / "program" / "packgen.exe";
     test_support::assemble_program(program_, kWinX64, kNative / "images" / "packgen-x86-64.img",
                                    {"eCompress"}, "packgen-wine-" + std::to_string(getpid()));
+    const fs::path pictures = scratch_.path() / "pictures";
+    fs::create_directories(pictures);
     const fs::path script = scratch_.path() / "script";
     const fs::path transcript = scratch_.path() / "transcript";
-    write_file(script, choose_text(test_support::windows_path(release_)) +
-                           "type 编辑框_本次版本号 \"1.0\"\nclick 图形按钮_生成更新文件\n"
-                           "answer ok\nclose\n");
-    std::vector<std::string> environment = wine.environment();
+    const std::string folder = test_support::windows_path(release_);
+    write_file(script, choose_text(folder) + steps);
+    fs::remove(transcript);  // the headless run's; transcripts are appended to
+    std::vector<std::string> environment;
+    for (const std::string& entry : wine.environment()) {
+        if (!entry.starts_with("WJRT_UI="))
+            environment.push_back(entry);
+    }
+    environment.push_back("WJRT_UI=win32");
     environment.push_back("WJRT_SCRIPT=" + test_support::windows_path(script));
     environment.push_back("WJRT_TRANSCRIPT=" + test_support::windows_path(transcript));
+    environment.push_back("WJRT_CAPTURE_DIR=" + test_support::windows_path(pictures));
     auto result = test_support::run({wine.wine(), program_.string()}, environment, 120);
     EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_TRUE(read_text(transcript).find(message(kDone)) != std::string::npos)
-        << read_text(transcript);
+    // The transcript doubles backslashes inside quotes.
+    std::string shown;
+    for (char c : folder)
+        shown += c == '\\' ? "\\\\" : std::string(1, c);
+    std::string real = read_text(transcript);
+    for (size_t at = real.find(shown); at != std::string::npos;
+         at = real.find(shown, at + release_.string().size()))
+        real.replace(at, shown.size(), release_.string());
+    EXPECT_EQ(real, headless);
 
     EXPECT_EQ(read_text(notes_file()), gbk("首次发行！"));
-    const auto sections = release_sections(true, true, true);
     EXPECT_EQ(read_text(release_ / "up.dat"),
               expected_manifest(sections, "1.0", version_folder("1.0")));
     expect_archives(sections, "1.0");
+    EXPECT_EQ(names_in(pictures),
+              (std::vector<std::string>{"packgen-help.png", "packgen-main.png"}));
 }
 
 TEST_F(Packgen, HelpWindowShowsTheUsageText) {
