@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unzip.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
@@ -140,6 +141,66 @@ std::string status(const std::string& text) {
 }
 std::string message(const std::string& text) {
     return "text=\"" + text + "\"";
+}
+
+// A picture as the runtime writes it (8-bit RGB, unfiltered rows); empty
+// (width 0) when the file is none.
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<uint8_t> rgb;
+
+    const uint8_t* at(int x, int y) const {
+        return &rgb[(static_cast<size_t>(y) * static_cast<size_t>(width) + x) * 3];
+    }
+    // Text ink: dark on the light faces of the window.
+    bool ink(int x, int y) const { return at(x, y)[0] + at(x, y)[1] + at(x, y)[2] < 400; }
+};
+
+Picture read_png(const fs::path& path) {
+    const std::string file = read_text(path);
+    const auto byte = [&](size_t at) { return static_cast<uint8_t>(file[at]); };
+    const auto be32 = [&](size_t at) {
+        return static_cast<uint32_t>(byte(at)) << 24 | static_cast<uint32_t>(byte(at + 1)) << 16 |
+               static_cast<uint32_t>(byte(at + 2)) << 8 | byte(at + 3);
+    };
+    if (file.size() < 33 || file.compare(12, 4, "IHDR") != 0 || byte(24) != 8 || byte(25) != 2)
+        return {};
+    const int width = static_cast<int>(be32(16)), height = static_cast<int>(be32(20));
+    std::string z;
+    for (size_t at = 8; at + 12 <= file.size(); at += 12 + be32(at)) {
+        if (file.compare(at + 4, 4, "IDAT") == 0)
+            z += file.substr(at + 8, be32(at));
+    }
+    const size_t row = static_cast<size_t>(width) * 3;
+    std::vector<uint8_t> raw((row + 1) * static_cast<size_t>(height));
+    uLongf size = raw.size();
+    if (uncompress(raw.data(), &size, reinterpret_cast<const Bytef*>(z.data()), z.size()) != Z_OK ||
+        size != raw.size())
+        return {};
+    Picture picture{width, height, {}};
+    for (int y = 0; y < height; ++y) {
+        if (raw[y * (row + 1)] != 0)
+            return {};
+        picture.rgb.insert(picture.rgb.end(), raw.begin() + y * (row + 1) + 1,
+                           raw.begin() + (y + 1) * (row + 1));
+    }
+    return picture;
+}
+
+// Where the main window's client area starts in its picture: found by the
+// release folder box (client 104, 204; light grey from 2 pixels inside its
+// edge), the only long light grey run of the window.
+std::pair<int, int> main_client_origin(const Picture& p) {
+    for (int y = 0; y < p.height; ++y) {
+        int run = 0;
+        for (int x = 0; x < p.width; ++x) {
+            const uint8_t* c = p.at(x, y);
+            run = c[0] == 0xC0 && c[1] == 0xC0 && c[2] == 0xC0 ? run + 1 : 0;
+            if (run == 200)
+                return {x - 199 - 106, y - 206};
+        }
+    }
+    return {-1, -1};
 }
 
 const char* const kDone = "更新文件生成完毕！";
@@ -524,9 +585,11 @@ TEST_F(Packgen, VersionTextsThatCannotNameAVersionFolder) {
     }
 }
 
-// The first release made by the win-x64 program under wine64: the same
-// files as on Linux.
-TEST_F(Packgen, FirstReleaseUnderWine) {
+// The first release made by the win-x64 program under wine64 on real
+// windows: the transcript of the headless Linux run (folder paths aside) and
+// the same files. On the way it takes the pictures of the main window after
+// the generation and of the usage window.
+TEST_F(Packgen, FirstReleaseOnRealWindowsUnderWine) {
     auto& wine = test_support::WineSession::ensure();
     if (wine.state() == test_support::WineSession::State::NotInstalled)
         GTEST_SKIP() << wine.message();
@@ -537,28 +600,107 @@ TEST_F(Packgen, FirstReleaseUnderWine) {
             GTEST_SKIP() << "the win-x64 target is not built: no " << part;
     }
     ASSERT_EQ(wine.state(), test_support::WineSession::State::Running) << wine.message();
+    const std::string steps =
+        "type 编辑框_本次版本号 \"1.0\"\nclick 图形按钮_生成更新文件\nanswer ok\n"
+        "capture \"packgen-main.png\"\nclick 图形按钮_帮助\nexpect-window 52010002\n"
+        "capture \"packgen-help.png\"\nclose\nexpect-window 52010001\nclose\n";
+
+    // What the headless Linux run writes and shows.
+    make_release();
+    const std::string headless = run(choose(release_) + steps).transcript;
+    ASSERT_TRUE(headless.find(message(kDone)) != std::string::npos) << headless;
+    const auto sections = release_sections(true, true, true);
+
+    fs::remove_all(release_);
     make_release();
     program_ = scratch_.path() / "program" / "packgen.exe";
     test_support::assemble_program(program_, kWinX64, kNative / "images" / "packgen-x86-64.img",
                                    {"eCompress"}, "packgen-wine-" + std::to_string(getpid()));
+    const fs::path pictures = scratch_.path() / "pictures";
+    fs::create_directories(pictures);
     const fs::path script = scratch_.path() / "script";
     const fs::path transcript = scratch_.path() / "transcript";
-    write_file(script, choose_text(test_support::windows_path(release_)) +
-                           "type 编辑框_本次版本号 \"1.0\"\nclick 图形按钮_生成更新文件\n"
-                           "answer ok\nclose\n");
-    std::vector<std::string> environment = wine.environment();
+    const std::string folder = test_support::windows_path(release_);
+    write_file(script, choose_text(folder) + steps);
+    fs::remove(transcript);  // the headless run's; transcripts are appended to
+    std::vector<std::string> environment;
+    for (const std::string& entry : wine.environment()) {
+        if (!entry.starts_with("WJRT_UI="))
+            environment.push_back(entry);
+    }
+    environment.push_back("WJRT_UI=win32");
     environment.push_back("WJRT_SCRIPT=" + test_support::windows_path(script));
     environment.push_back("WJRT_TRANSCRIPT=" + test_support::windows_path(transcript));
+    environment.push_back("WJRT_CAPTURE_DIR=" + test_support::windows_path(pictures));
     auto result = test_support::run({wine.wine(), program_.string()}, environment, 120);
     EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_TRUE(read_text(transcript).find(message(kDone)) != std::string::npos)
-        << read_text(transcript);
+    // The transcript doubles backslashes inside quotes.
+    std::string shown;
+    for (char c : folder)
+        shown += c == '\\' ? "\\\\" : std::string(1, c);
+    std::string real = read_text(transcript);
+    for (size_t at = real.find(shown); at != std::string::npos;
+         at = real.find(shown, at + release_.string().size()))
+        real.replace(at, shown.size(), release_.string());
+    EXPECT_EQ(real, headless);
 
     EXPECT_EQ(read_text(notes_file()), gbk("首次发行！"));
-    const auto sections = release_sections(true, true, true);
     EXPECT_EQ(read_text(release_ / "up.dat"),
               expected_manifest(sections, "1.0", version_folder("1.0")));
     expect_archives(sections, "1.0");
+    EXPECT_EQ(names_in(pictures),
+              (std::vector<std::string>{"packgen-help.png", "packgen-main.png"}));
+
+    // The windows at their outer sizes.
+    const Picture help = read_png(pictures / "packgen-help.png");
+    EXPECT_EQ(std::make_pair(help.width, help.height), std::make_pair(498, 345));
+    const Picture main = read_png(pictures / "packgen-main.png");
+    ASSERT_EQ(std::make_pair(main.width, main.height), std::make_pair(418, 315));
+    const auto [left, top] = main_client_origin(main);
+    ASSERT_GE(left, 0);
+    // The labels before the boxes are wider in text than in room: each
+    // keeps its one line, shown up to its right edge, and starts no second
+    // line that its height would cut.
+    struct Label {
+        const char* name;
+        int x, y, width;  // in the client area
+    };
+    for (const Label& label :
+         {Label{"标签3", 12, 204, 92}, Label{"标签1", 13, 230, 69}, Label{"标签2", 148, 230, 69}}) {
+        SCOPED_TRACE(label.name);
+        bool at_right_edge = false, below_first_line = false;
+        for (int y = 0; y < 20; ++y) {
+            for (int x = 0; x < label.width; ++x) {
+                if (!main.ink(left + label.x + x, top + label.y + y))
+                    continue;
+                at_right_edge |= y < 13 && x >= label.width - 10;
+                below_first_line |= y >= 13;
+            }
+        }
+        EXPECT_TRUE(at_right_edge);
+        EXPECT_FALSE(below_first_line);
+    }
+    // The version boxes: green text on light grey, red text on white.
+    struct Box {
+        const char* name;
+        int x, y;  // inside the edge, in the client area
+        uint8_t back;
+        int text;  // the strong channel of the text colour
+    };
+    for (const Box& box : {Box{"编辑框_前次版本号", 84, 232, 0xC0, 1},
+                           Box{"编辑框_本次版本号", 219, 232, 0xFF, 0}}) {
+        SCOPED_TRACE(box.name);
+        EXPECT_EQ(main.at(left + box.x, top + box.y)[0], box.back);
+        bool coloured_text = false;
+        for (int y = 0; y < 16; ++y) {
+            for (int x = 0; x < 56; ++x) {
+                const uint8_t* c = main.at(left + box.x + x, top + box.y + y);
+                coloured_text |= c[box.text] > c[(box.text + 1) % 3] + 60 &&
+                                 c[box.text] > c[(box.text + 2) % 3] + 60;
+            }
+        }
+        EXPECT_TRUE(coloured_text);
+    }
 }
 
 TEST_F(Packgen, HelpWindowShowsTheUsageText) {

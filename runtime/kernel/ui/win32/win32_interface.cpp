@@ -934,10 +934,17 @@ void Win32Interface::paint_panel(HWND hwnd, HDC dc) {
     const std::wstring text = from_gbk(p.text);
     switch (unit.kind) {
         case Kind::Label:
-        case Kind::TransparentLabel:
+        case Kind::TransparentLabel: {
+            // A label with room for one line keeps its text on that line
+            // (cut at the right edge) instead of wrapping it onto a second
+            // line that it cannot show; line breaks in the text still count.
+            TEXTMETRICW metrics{};
+            GetTextMetricsW(dc, &metrics);
+            const bool room_for_lines = client.bottom - client.top >= 2 * metrics.tmHeight;
             DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &client,
-                      DT_LEFT | DT_WORDBREAK | DT_NOPREFIX | DT_EXPANDTABS);
+                      DT_LEFT | (room_for_lines ? DT_WORDBREAK : 0) | DT_NOPREFIX | DT_EXPANDTABS);
             break;
+        }
         case Kind::Hyperlink:
             // A link without its own colour is blue.
             SetTextColor(dc, p.text_colour != 0 ? p.text_colour : RGB(0, 0, 255));
