@@ -1,6 +1,53 @@
 #include "runtime/kernel/services/network.h"
 
+#if defined(_WIN32)
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#endif
+
 namespace kernel::network {
+
+namespace {
+
+std::optional<std::string> first_ipv4(const char* name, int flags) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = flags;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(name, nullptr, &hints, &found) != 0 || found == nullptr)
+        return std::nullopt;
+    std::optional<std::string> dotted;
+    for (addrinfo* at = found; at != nullptr && !dotted; at = at->ai_next) {
+        if (at->ai_family != AF_INET || at->ai_addrlen < sizeof(sockaddr_in))
+            continue;
+        char text[INET_ADDRSTRLEN];
+        auto* address = reinterpret_cast<sockaddr_in*>(at->ai_addr);
+        if (inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) != nullptr)
+            dotted = text;
+    }
+    freeaddrinfo(found);
+    return dotted;
+}
+
+}  // namespace
+
+std::optional<std::string> resolve_host(std::string_view name) {
+    if (!resolver_ready())
+        return std::nullopt;
+    const std::string text(name);
+    if (auto dotted = first_ipv4(text.c_str(), AI_NUMERICHOST))
+        return dotted;
+    // Host names are ASCII: the narrow call needs no conversion.
+    if (!is_host_name(name))
+        return std::nullopt;
+    return first_ipv4(text.c_str(), 0);
+}
 
 bool is_host_name(std::string_view name) {
     if (!name.empty() && name.back() == '.')

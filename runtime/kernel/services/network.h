@@ -16,6 +16,10 @@ namespace kernel::network {
 // are never handed to the system's resolver.
 bool is_host_name(std::string_view name);
 
+// Whether the system's resolver can be used (Windows starts its sockets
+// library once); one implementation per system.
+bool resolver_ready();
+
 // The dotted IPv4 address of a host name (a dotted address gives itself);
 // nullopt when it cannot be resolved.
 std::optional<std::string> resolve_host(std::string_view name);

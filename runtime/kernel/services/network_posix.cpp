@@ -19,27 +19,6 @@ namespace kernel::network {
 
 namespace {
 
-std::optional<std::string> first_ipv4(const char* name, int flags) {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = flags;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(name, nullptr, &hints, &found) != 0 || found == nullptr)
-        return std::nullopt;
-    std::optional<std::string> dotted;
-    for (addrinfo* at = found; at != nullptr && !dotted; at = at->ai_next) {
-        if (at->ai_family != AF_INET || at->ai_addrlen < sizeof(sockaddr_in))
-            continue;
-        char text[INET_ADDRSTRLEN];
-        const auto* address = reinterpret_cast<const sockaddr_in*>(at->ai_addr);
-        if (inet_ntop(AF_INET, &address->sin_addr, text, sizeof text) != nullptr)
-            dotted = text;
-    }
-    freeaddrinfo(found);
-    return dotted;
-}
-
 // An ICMP echo message (RFC 792) as sent and as received after the IP
 // header: the 8-byte header, then the data that the reply repeats.
 struct EchoHeader {
@@ -111,13 +90,8 @@ std::atomic<uint16_t> next_sequence{1};
 
 }  // namespace
 
-std::optional<std::string> resolve_host(std::string_view name) {
-    const std::string text(name);
-    if (auto dotted = first_ipv4(text.c_str(), AI_NUMERICHOST))
-        return dotted;
-    if (!is_host_name(name))
-        return std::nullopt;
-    return first_ipv4(text.c_str(), 0);
+bool resolver_ready() {
+    return true;
 }
 
 int32_t ping(std::string_view address, int32_t time_limit_ms) {

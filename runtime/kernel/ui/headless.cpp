@@ -31,14 +31,7 @@ int32_t HeadlessInterface::message_box(const MessageBoxRequest& request) {
 }
 
 std::optional<std::string> HeadlessInterface::choose_folder(const FolderRequest& request) {
-    const std::string line = folder_dialog_line(request);
-    auto choice = driver_.folder_choice(request.title);
-    if (choice.is_error()) {
-        ::automation::append_transcript_line(line);
-        host_.automation_failure(choice.error());
-    }
-    ::automation::append_transcript_line(line + folder_answer(choice.value()));
-    return choice.value();
+    return answer_folder_dialog(driver_, host_, request);
 }
 
 int64_t HeadlessInterface::handle_of(const WindowState& window, const UnitState& unit) {

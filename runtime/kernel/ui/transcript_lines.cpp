@@ -122,12 +122,18 @@ std::string message_box_line(const MessageBoxRequest& request) {
                                           buttons_name(request.buttons), text);
 }
 
-std::string folder_dialog_line(const FolderRequest& request) {
-    return "folder-dialog title=" + quoted(request.title);
-}
-
-std::string folder_answer(const std::optional<std::string>& path) {
-    return " answer=" + (path ? quoted(*path) : std::string("cancel"));
+std::optional<std::string> answer_folder_dialog(automation::ScriptDriver& driver, Host& host,
+                                                const FolderRequest& request) {
+    const std::string line = "folder-dialog title=" + quoted(request.title);
+    auto choice = driver.folder_choice(request.title);
+    if (choice.is_error()) {
+        ::automation::append_transcript_line(line);
+        host.automation_failure(choice.error());
+    }
+    const std::optional<std::string>& path = choice.value();
+    ::automation::append_transcript_line(
+        line + " answer=" + (path ? quoted(*path) : std::string("cancel")));
+    return path;
 }
 
 }  // namespace kernel::ui

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "runtime/kernel/automation/driver.h"
 #include "runtime/kernel/ui/user_interface.h"
 #include "runtime/kernel/ui/window_system.h"
 
@@ -19,8 +20,10 @@ void write_unit_changed(const WindowState& window, const UnitState& unit, const 
 void write_script_end(const WindowSystem& system);
 // "msgbox title=... text=..." without the answer.
 std::string message_box_line(const MessageBoxRequest& request);
-// "folder-dialog title=..." without the answer, and the answer to add to it.
-std::string folder_dialog_line(const FolderRequest& request);
-std::string folder_answer(const std::optional<std::string>& path);
+// The script's answer to the folder dialog (nullopt: cancelled), written to
+// the transcript as "folder-dialog title=... answer=..."; a script without
+// one ends the run as an automation failure.
+std::optional<std::string> answer_folder_dialog(automation::ScriptDriver& driver, Host& host,
+                                                const FolderRequest& request);
 
 }  // namespace kernel::ui

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "common/base/encoding.h"
+#include "tests/support/picture.h"
 #include "tests/support/test_support.h"
 #include "tests/support/wine_session.h"
 
@@ -143,48 +144,13 @@ std::string message(const std::string& text) {
     return "text=\"" + text + "\"";
 }
 
-// A picture as the runtime writes it (8-bit RGB, unfiltered rows); empty
-// (width 0) when the file is none.
-struct Picture {
-    int width = 0, height = 0;
-    std::vector<uint8_t> rgb;
+using test_support::Picture;
+using test_support::read_png;
 
-    const uint8_t* at(int x, int y) const {
-        return &rgb[(static_cast<size_t>(y) * static_cast<size_t>(width) + x) * 3];
-    }
-    // Text ink: dark on the light faces of the window.
-    bool ink(int x, int y) const { return at(x, y)[0] + at(x, y)[1] + at(x, y)[2] < 400; }
-};
-
-Picture read_png(const fs::path& path) {
-    const std::string file = read_text(path);
-    const auto byte = [&](size_t at) { return static_cast<uint8_t>(file[at]); };
-    const auto be32 = [&](size_t at) {
-        return static_cast<uint32_t>(byte(at)) << 24 | static_cast<uint32_t>(byte(at + 1)) << 16 |
-               static_cast<uint32_t>(byte(at + 2)) << 8 | byte(at + 3);
-    };
-    if (file.size() < 33 || file.compare(12, 4, "IHDR") != 0 || byte(24) != 8 || byte(25) != 2)
-        return {};
-    const int width = static_cast<int>(be32(16)), height = static_cast<int>(be32(20));
-    std::string z;
-    for (size_t at = 8; at + 12 <= file.size(); at += 12 + be32(at)) {
-        if (file.compare(at + 4, 4, "IDAT") == 0)
-            z += file.substr(at + 8, be32(at));
-    }
-    const size_t row = static_cast<size_t>(width) * 3;
-    std::vector<uint8_t> raw((row + 1) * static_cast<size_t>(height));
-    uLongf size = raw.size();
-    if (uncompress(raw.data(), &size, reinterpret_cast<const Bytef*>(z.data()), z.size()) != Z_OK ||
-        size != raw.size())
-        return {};
-    Picture picture{width, height, {}};
-    for (int y = 0; y < height; ++y) {
-        if (raw[y * (row + 1)] != 0)
-            return {};
-        picture.rgb.insert(picture.rgb.end(), raw.begin() + y * (row + 1) + 1,
-                           raw.begin() + (y + 1) * (row + 1));
-    }
-    return picture;
+// Text ink: dark on the light faces of the window.
+bool ink(const Picture& p, int x, int y) {
+    const uint8_t* c = p.pixel(x, y);
+    return c[0] + c[1] + c[2] < 400;
 }
 
 // Where the main window's client area starts in its picture: found by the
@@ -194,7 +160,7 @@ std::pair<int, int> main_client_origin(const Picture& p) {
     for (int y = 0; y < p.height; ++y) {
         int run = 0;
         for (int x = 0; x < p.width; ++x) {
-            const uint8_t* c = p.at(x, y);
+            const uint8_t* c = p.pixel(x, y);
             run = c[0] == 0xC0 && c[1] == 0xC0 && c[2] == 0xC0 ? run + 1 : 0;
             if (run == 200)
                 return {x - 199 - 106, y - 206};
@@ -671,7 +637,7 @@ TEST_F(Packgen, FirstReleaseOnRealWindowsUnderWine) {
         bool at_right_edge = false, below_first_line = false;
         for (int y = 0; y < 20; ++y) {
             for (int x = 0; x < label.width; ++x) {
-                if (!main.ink(left + label.x + x, top + label.y + y))
+                if (!ink(main, left + label.x + x, top + label.y + y))
                     continue;
                 at_right_edge |= y < 13 && x >= label.width - 10;
                 below_first_line |= y >= 13;
@@ -690,11 +656,11 @@ TEST_F(Packgen, FirstReleaseOnRealWindowsUnderWine) {
     for (const Box& box : {Box{"编辑框_前次版本号", 84, 232, 0xC0, 1},
                            Box{"编辑框_本次版本号", 219, 232, 0xFF, 0}}) {
         SCOPED_TRACE(box.name);
-        EXPECT_EQ(main.at(left + box.x, top + box.y)[0], box.back);
+        EXPECT_EQ(main.pixel(left + box.x, top + box.y)[0], box.back);
         bool coloured_text = false;
         for (int y = 0; y < 16; ++y) {
             for (int x = 0; x < 56; ++x) {
-                const uint8_t* c = main.at(left + box.x + x, top + box.y + y);
+                const uint8_t* c = main.pixel(left + box.x + x, top + box.y + y);
                 coloured_text |= c[box.text] > c[(box.text + 1) % 3] + 60 &&
                                  c[box.text] > c[(box.text + 2) % 3] + 60;
             }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "loader/package/writer.h"
+#include "tests/support/picture.h"
 #include "tests/support/test_support.h"
 #include "tests/support/wine_session.h"
 
@@ -22,57 +23,9 @@ using test_support::read_text;
 const fs::path kNative = NATIVE_BUILD_DIR;
 const fs::path kWinX64 = WIN_X64_DIR;
 
-struct Rgb {
-    int r = 0, g = 0, b = 0;
-};
-
-// A picture as the runtime writes it: 8-bit RGB, no interlace.
-struct Picture {
-    int width = 0, height = 0;
-    std::vector<uint8_t> rgb;
-
-    Rgb at(int x, int y) const {
-        const size_t i = (static_cast<size_t>(y) * static_cast<size_t>(width) + x) * 3;
-        return {rgb[i], rgb[i + 1], rgb[i + 2]};
-    }
-};
-
-uint32_t be32(const std::vector<uint8_t>& b, size_t at) {
-    return static_cast<uint32_t>(b[at]) << 24 | static_cast<uint32_t>(b[at + 1]) << 16 |
-           static_cast<uint32_t>(b[at + 2]) << 8 | b[at + 3];
-}
-
-// Empty (width 0) when the file is no PNG of that kind.
-Picture read_png(const fs::path& path) {
-    Picture picture;
-    if (!fs::exists(path))
-        return picture;
-    const std::vector<uint8_t> file = read_bytes(path);
-    if (file.size() < 33 || file[1] != 'P' || file[12] != 'I' || file[24] != 8 || file[25] != 2)
-        return picture;
-    const int width = static_cast<int>(be32(file, 16)), height = static_cast<int>(be32(file, 20));
-    std::vector<uint8_t> z;
-    for (size_t at = 8; at + 12 <= file.size();) {
-        const uint32_t length = be32(file, at);
-        if (std::string(file.begin() + at + 4, file.begin() + at + 8) == "IDAT")
-            z.insert(z.end(), file.begin() + at + 8, file.begin() + at + 8 + length);
-        at += 12 + length;
-    }
-    const size_t row = static_cast<size_t>(width) * 3;
-    std::vector<uint8_t> raw((row + 1) * static_cast<size_t>(height));
-    uLongf size = raw.size();
-    if (uncompress(raw.data(), &size, z.data(), z.size()) != Z_OK || size != raw.size())
-        return picture;
-    picture.width = width;
-    picture.height = height;
-    for (int y = 0; y < height; ++y) {
-        if (raw[y * (row + 1)] != 0)
-            return {};  // the runtime writes unfiltered rows only
-        picture.rgb.insert(picture.rgb.end(), raw.begin() + y * (row + 1) + 1,
-                           raw.begin() + (y + 1) * (row + 1));
-    }
-    return picture;
-}
+using test_support::Picture;
+using test_support::read_png;
+using test_support::Rgb;
 
 bool near(Rgb a, Rgb b, int tolerance = 24) {
     return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
