@@ -1,29 +1,23 @@
 // GBK-aware byte text helpers shared by the manifest and the programs that
-// walk release and client folders. A byte from 0x81 to 0xFE starts a
-// two-byte character whose second byte may look like an ASCII letter or a
-// backslash; these helpers never take such a byte for one.
+// walk release and client folders, over the SDK's character rules
+// (rt/gbk.h): a trail byte is never taken for an ASCII letter or a
+// backslash.
 #pragma once
 
 #include <stdint.h>
 
+#include "rt/gbk.h"
+
 namespace common {
 
-inline bool gbk_lead(uint8_t byte) {
-    return byte >= 0x81 && byte <= 0xFE;
-}
-
-// The byte length of the character at `text` (1 or 2; 1 for a lead byte at
-// the end of the text).
-inline uint32_t gbk_char_length(const char* text) {
-    return gbk_lead(static_cast<uint8_t>(text[0])) && text[1] != '\0' ? 2 : 1;
-}
+using rt::contains_char;
+using rt::ends_with_separator;
+using rt::gbk_char_length;
+using rt::gbk_lead;
+using rt::is_separator;
 
 inline char fold_ascii(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-inline bool is_separator(char c) {
-    return c == '\\' || c == '/';
 }
 
 // Whether `a` and `b` are equal with A-Z folded to a-z outside two-byte
@@ -70,21 +64,24 @@ inline bool contains_folder(const char* path, const char* name) {
     return false;
 }
 
-// Whether the text's last character is a single-byte separator.
-inline bool ends_with_separator(const char* text) {
-    bool last = false;
-    for (const char* at = text; *at != '\0'; at += gbk_char_length(at))
-        last = gbk_char_length(at) == 1 && is_separator(*at);
-    return last;
-}
-
-// Whether the text holds the single-byte character `c` (never a trail byte).
-inline bool contains_char(const char* text, char c) {
-    for (const char* at = text; *at != '\0'; at += gbk_char_length(at)) {
-        if (gbk_char_length(at) == 1 && *at == c)
-            return true;
+// Whether `name` can stand as one name inside a folder: not empty, not "."
+// or "..", no control characters and none of \ / : * ? " < > | outside
+// two-byte characters.
+inline bool bare_name(const char* name) {
+    if (name[0] == '\0' || equal_bytes(name, ".") || equal_bytes(name, ".."))
+        return false;
+    for (const char* at = name; *at != '\0'; at += gbk_char_length(at)) {
+        if (gbk_char_length(at) == 2)
+            continue;
+        const uint8_t c = static_cast<uint8_t>(*at);
+        if (c < 0x20)
+            return false;
+        for (const char* bad = "\\/:*?\"<>|"; *bad != '\0'; ++bad) {
+            if (*at == *bad)
+                return false;
+        }
     }
-    return false;
+    return true;
 }
 
 }  // namespace common

@@ -261,4 +261,11 @@ void relative_path(TextBuffer& out, const char* folder, uint32_t root_length, co
     out.append(folder + start, length - start) << name;
 }
 
+void join_path(TextBuffer& out, const char* folder, const char* name) {
+    out << folder;
+    if (!ends_with_separator(folder))
+        out << '\\';
+    out << name;
+}
+
 }  // namespace common

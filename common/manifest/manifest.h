@@ -105,4 +105,7 @@ bool manifest_eligible(const char* folder, const char* name, bool skip_upload_fo
 // release or updater folder without its final separator), then `name`.
 void relative_path(TextBuffer& out, const char* folder, uint32_t root_length, const char* name);
 
+// `folder`, a backslash unless it ends with a separator, then `name`.
+void join_path(TextBuffer& out, const char* folder, const char* name);
+
 }  // namespace common

@@ -4,26 +4,30 @@
 // How an application is written
 // -----------------------------
 // An application is a program description (hello.desc) and C++ code built
-// into a program image with the SDK (image/sdk/include/rt):
+// with the SDK (image/sdk/include/rt) into a program image for i386 and
+// x86-64, and assembled with the loader stub and the runtime for every
+// target. Its CMakeLists.txt holds one line:
 //
-//   add_program_image(NAME hello ARCH x86-64 DESCRIPTION hello.desc SOURCES hello.cpp)
+//   add_program(NAME hello DESCRIPTION hello/hello.desc SOURCES hello/hello.cpp)
 //
 // - The description declares the windows and their units: identifiers,
-//   types, unit names, place, flags, properties (text, items, checked, ...)
-//   and, per event, the routine that handles it (`on 0 add_clicked`).
+//   types, unit names, place, flags, properties (text, items, checked, ...),
+//   the code name of each unit the code uses (`name names_list`), per event
+//   the routine that handles it (`on click add_clicked`), the support
+//   libraries (`library eCompress`) and the start window (`start 52010001`).
+// - "units.h", written from the description, gives each named window and
+//   unit a typed handle in namespace ui: ui::names_list() is an
+//   rt::ListBox, ui::settings_window() an rt::Window (rt/window.h). Message
+//   boxes are rt::message_box (rt/message_box.h); files, processes, profiles
+//   and the folder choice have their own headers.
 // - The code is freestanding C++ compiled to GBK texts: no C or C++ library,
 //   no exceptions, no initialised writable globals (zero-initialised ones
 //   and constants are fine). Heap memory comes from the runtime (new, delete,
-//   rt::Text, rt::Array).
+//   rt::Text, rt::Array). A text that the runtime returns belongs to the
+//   caller: rt::Text holds it.
 // - Handlers are `extern "C" RT_CALL void name()` routines named in the
-//   description. Windows and units are named in code with RT_ID(hex), unit
-//   types with RT_TYPE(library, hex): the image linker records each use so
-//   the runtime can find it again.
-// - The runtime is reached through its slots (rt/slots.h): properties with
-//   rt_get_property / rt_set_property (RT_PROPERTY_*), everything else with
-//   kernel commands built with rt::arguments (RT_KERNEL_*). A text that the
-//   runtime returns belongs to the caller: rt::Text::adopt takes it over.
-// - The start routine of the SDK loads window 52010001, serves its events
+//   description.
+// - The start routine of the SDK loads the start window, serves its events
 //   until the last window is closed, and ends the program. Globals that hold
 //   heap blocks are set up in app_initialise_globals and released in
 //   app_release_globals, which runs however the program ends.
@@ -39,44 +43,16 @@
 //   click 按钮_问候
 //   answer ok
 //   close
-#include "rt/args.h"
 #include "rt/array.h"
-#include "rt/markers.h"
+#include "rt/message_box.h"
 #include "rt/program.h"
-#include "rt/slots.h"
 #include "rt/text.h"
 #include "rt/text_line.h"
+#include "units.h"
 
 namespace {
 
-// ---- small helpers over the runtime's slots ----
-
-int64_t address_of(const char* text) {
-    return static_cast<int64_t>(reinterpret_cast<uintptr_t>(text));
-}
-
-rt::Text text_of(uint32_t window, uint32_t unit) {
-    return rt::Text::adopt(
-        static_cast<intptr_t>(rt_get_property(window, unit, RT_PROPERTY_TEXT, -1)));
-}
-
-void set_text(uint32_t window, uint32_t unit, const char* text) {
-    rt_set_property(window, unit, RT_PROPERTY_TEXT, -1, address_of(text));
-}
-
-void set_enabled(uint32_t window, uint32_t unit, bool enabled) {
-    rt_set_property(window, unit, RT_PROPERTY_ENABLED, -1, enabled ? 1 : 0);
-}
-
-int32_t message_box(const char* text, int32_t style, const char* title) {
-    auto block = rt::arguments(rt::text(text), rt::integer(style), rt::text(title));
-    return static_cast<int32_t>(rt_kernel_command(RT_KERNEL_MESSAGE_BOX, block.get()));
-}
-
-void close_window(uint32_t window) {
-    auto block = rt::arguments(rt::integer(static_cast<int32_t>(window)));
-    rt_kernel_command(RT_KERNEL_CLOSE_WINDOW, block.get());
-}
+using namespace ui;
 
 // A text put together on the stack.
 using Line = rt::TextLine<>;
@@ -89,74 +65,21 @@ int32_t number_of(const char* text) {
     return *text == '\0' ? value : 0;
 }
 
-// ---- the main window's units ----
-
-uint32_t main_window() {
-    return RT_ID(52010001);
-}
-uint32_t name_edit() {
-    return RT_ID(16010002);
-}
-uint32_t add_button() {
-    return RT_ID(16010003);
-}
-uint32_t names_list_id() {
-    return RT_ID(16010004);
-}
-uint32_t greet_button() {
-    return RT_ID(16010005);
-}
-uint32_t remove_button() {
-    return RT_ID(16010006);
-}
-uint32_t status_label() {
-    return RT_ID(16010008);
-}
-// The list box as a command argument: its type, window and unit.
-RtArgument names_list() {
-    return rt::unit(RT_TYPE(krnln, 000F), main_window(), names_list_id());
-}
-
-uint32_t settings_window() {
-    return RT_ID(52010002);
-}
-uint32_t number_edit() {
-    return RT_ID(16010011);
-}
-uint32_t exclaim_radio() {
-    return RT_ID(16010014);
-}
-
 // ---- the program's state ----
 
 rt::Array<const char*>* g_greetings;  // the greetings to choose from
 int32_t g_greeting;                   // which one, from 1
 bool g_plain;                         // a full stop instead of an exclamation mark
 
-int32_t name_count() {
-    return static_cast<int32_t>(
-        rt_get_property(main_window(), names_list_id(), RT_PROPERTY_ITEM_COUNT, -1));
-}
-
-int32_t selected_row() {
-    return static_cast<int32_t>(
-        rt_get_property(main_window(), names_list_id(), RT_PROPERTY_SELECTION, -1));
-}
-
-rt::Text name_at(int32_t row) {
-    return rt::Text::adopt(static_cast<intptr_t>(
-        rt_get_property(main_window(), names_list_id(), RT_PROPERTY_ITEM, row)));
-}
-
 void show_count() {
     Line line;
-    line << "共 " << name_count() << " 个名字";
-    set_text(main_window(), status_label(), line.c_str());
+    line << "共 " << names_list().count() << " 个名字";
+    status_label().set_text(line.c_str());
 }
 
 void allow_greeting(bool allowed) {
-    set_enabled(main_window(), greet_button(), allowed);
-    set_enabled(main_window(), remove_button(), allowed);
+    greet_button().set_enabled(allowed);
+    remove_button().set_enabled(allowed);
 }
 
 }  // namespace
@@ -184,53 +107,50 @@ RT_CALL void main_created() {
 
 // The name typed: a name can be added once there is one.
 RT_CALL void name_changed() {
-    rt::Text name = text_of(main_window(), name_edit());
-    set_enabled(main_window(), add_button(), !name.empty());
+    add_button().set_enabled(!name_edit().text().empty());
 }
 
 RT_CALL void add_clicked() {
-    rt::Text name = text_of(main_window(), name_edit());
-    auto block = rt::arguments(names_list(), rt::text(name.c_str()), rt::integer(-1));
-    rt_kernel_command(RT_KERNEL_INSERT_ITEM, block.get());
-    set_text(main_window(), name_edit(), "");  // runs name_changed: nothing to add
+    rt::Text name = name_edit().text();
+    names_list().add(name.c_str());
+    name_edit().set_text("");  // runs name_changed: nothing to add
     show_count();
 }
 
 RT_CALL void name_selected() {
-    rt::Text name = name_at(selected_row());
+    rt::Text name = names_list().selected_row();
     Line line;
     line << "已选择：" << name.c_str();
-    set_text(main_window(), status_label(), line.c_str());
+    status_label().set_text(line.c_str());
     allow_greeting(true);
 }
 
 RT_CALL void greet_clicked() {
-    rt::Text name = name_at(selected_row());
+    rt::Text name = names_list().selected_row();
     Line line;
     line << (*g_greetings)[g_greeting] << "，" << name.c_str() << (g_plain ? "。" : "！");
-    message_box(line.c_str(), RT_MB_ICON_INFORMATION | RT_MB_OK, "问候");
+    rt::message_box(line.c_str(), RT_MB_ICON_INFORMATION | RT_MB_OK, "问候");
 }
 
 RT_CALL void remove_clicked() {
-    const int32_t row = selected_row();
-    rt::Text name = name_at(row);
+    const int32_t row = names_list().selection();
+    rt::Text name = names_list().row(row);
     Line question;
     question << "要删除“" << name.c_str() << "”吗？";
-    if (message_box(question.c_str(), RT_MB_ICON_NONE | RT_MB_YES_NO, "删除") != RT_MB_ANSWER_YES)
+    if (rt::message_box(question.c_str(), RT_MB_ICON_NONE | RT_MB_YES_NO, "删除") !=
+        RT_MB_ANSWER_YES)
         return;
-    auto block = rt::arguments(names_list(), rt::integer(row));
-    rt_kernel_command(RT_KERNEL_REMOVE_ITEM, block.get());
+    names_list().remove(row);
     allow_greeting(false);
     show_count();
 }
 
 RT_CALL void settings_clicked() {
-    auto block = rt::arguments(rt::integer(static_cast<int32_t>(settings_window())));
-    rt_kernel_command(RT_KERNEL_LOAD_WINDOW_MODAL, block.get());
+    settings_window().load_modal();
     // Back when the settings window is closed, by either button or its user.
     Line line;
     line << "问候语：" << (*g_greetings)[g_greeting];
-    set_text(main_window(), status_label(), line.c_str());
+    status_label().set_text(line.c_str());
 }
 
 // ---- the settings window ----
@@ -238,24 +158,24 @@ RT_CALL void settings_clicked() {
 RT_CALL void settings_created() {
     Line number;
     number << g_greeting;
-    set_text(settings_window(), number_edit(), number.c_str());
+    number_edit().set_text(number.c_str());
     if (g_plain)
-        rt_set_property(settings_window(), RT_ID(16010013), RT_PROPERTY_CHECKED, -1, 1);
+        full_stop_radio().set_checked(true);
 }
 
 RT_CALL void settings_ok() {
-    rt::Text number = text_of(settings_window(), number_edit());
+    rt::Text number = number_edit().text();
     const int32_t greeting = number_of(number.c_str());
     // The array checks the number: 0 is run-time error 4, 4 and above are 1.
     const char* chosen = (*g_greetings)[greeting];
     (void)chosen;
     g_greeting = greeting;
-    g_plain = rt_get_property(settings_window(), exclaim_radio(), RT_PROPERTY_CHECKED, -1) == 0;
-    close_window(settings_window());
+    g_plain = !exclaim_radio().checked();
+    settings_window().close();
 }
 
 RT_CALL void settings_cancel() {
-    close_window(settings_window());
+    settings_window().close();
 }
 
 }  // extern "C"

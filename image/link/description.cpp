@@ -54,6 +54,16 @@ bool ProgramDescription::defines_identifier(uint32_t id) const {
     return false;
 }
 
+bool ProgramDescription::defines_code_name(const std::string& name) const {
+    for (const WindowDescription& window : windows) {
+        for (const UnitDescription& unit : window.units) {
+            if (unit.code_name == name)
+                return true;
+        }
+    }
+    return false;
+}
+
 namespace {
 
 struct Token {
@@ -138,6 +148,47 @@ const std::map<std::string, std::pair<std::string, uint32_t>>& named_types() {
         {"html-view", {"HtmlView", RT_HTMLVIEW_BROWSER}},
     };
     return types;
+}
+
+// Events written by name (`on click handler`).
+std::optional<int32_t> named_event(const std::string& name) {
+    static const std::map<std::string, int32_t> events = {
+        {"click", RT_EVENT_MAIN},
+        {"create", RT_EVENT_MAIN},
+        {"change", RT_EVENT_CONTENT_CHANGED},
+        {"select", RT_EVENT_SELECTION_CHANGED},
+        {"closing", RT_EVENT_WINDOW_CLOSING},
+        {"press", RT_EVENT_LEFT_BUTTON_DOWN},
+    };
+    auto found = events.find(name);
+    if (found == events.end())
+        return std::nullopt;
+    return found->second;
+}
+
+// A code name becomes a C++ name in the generated header: an ASCII
+// identifier that no C++ keyword or reserved spelling takes.
+bool code_identifier(const std::string& name) {
+    static const char* const keywords[] = {
+        "alignas",  "alignof",  "and",      "asm",      "auto",    "bool",      "break",
+        "case",     "catch",    "char",     "class",    "const",   "constexpr", "continue",
+        "default",  "delete",   "do",       "double",   "else",    "enum",      "explicit",
+        "export",   "extern",   "false",    "float",    "for",     "friend",    "goto",
+        "if",       "inline",   "int",      "long",     "mutable", "namespace", "new",
+        "noexcept", "not",      "nullptr",  "operator", "or",      "private",   "protected",
+        "public",   "register", "return",   "short",    "signed",  "sizeof",    "static",
+        "struct",   "switch",   "template", "this",     "throw",   "true",      "try",
+        "typedef",  "typename", "union",    "unsigned", "using",   "virtual",   "void",
+        "volatile", "while",    "xor"};
+    if (name.empty() || (name[0] >= '0' && name[0] <= '9') || name.starts_with("__") ||
+        (name.size() > 1 && name[0] == '_' && name[1] >= 'A' && name[1] <= 'Z'))
+        return false;
+    for (char c : name) {
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              c == '_'))
+            return false;
+    }
+    return std::find(std::begin(keywords), std::end(keywords), name) == std::end(keywords);
 }
 
 // The keywords of the unit properties and their form items.
@@ -271,6 +322,12 @@ class Parser {
         } else if (keyword == "next-id") {
             TRY(need(t, 2, number));
             description_.next_id = TRY(hex_word(t[1], number));
+        } else if (keyword == "start") {
+            TRY(need(t, 2, number));
+            if (start_line_ != 0)
+                return error(number, "the start window is named twice");
+            description_.start_window = TRY(hex_word(t[1], number));
+            start_line_ = number;
         } else if (keyword == "window") {
             return window_line(t, number);
         } else if (keyword == "unit") {
@@ -358,8 +415,25 @@ class Parser {
             unit.parent = TRY(hex_word(t[1], number));
         } else if (keyword == "on") {
             TRY(need(t, 3, number));
-            int32_t event = static_cast<int32_t>(TRY(integer(t[1], number, INT32_MIN, INT32_MAX)));
+            int32_t event = 0;
+            if (auto named = named_event(t[1].text); named && !t[1].quoted)
+                event = *named;
+            else if (parse_integer(t[1].text) && !t[1].quoted)
+                event = static_cast<int32_t>(TRY(integer(t[1], number, INT32_MIN, INT32_MAX)));
+            else
+                return error(number, "unknown event " + t[1].text +
+                                         " (click, create, change, select, closing, press)");
             ud.events.push_back({event, t[2].text});
+        } else if (keyword == "name") {
+            TRY(need(t, 2, number));
+            if (!ud.code_name.empty())
+                return error(number, "the unit has a code name already");
+            if (t[1].quoted || !code_identifier(t[1].text))
+                return error(number, "the code name " + t[1].text +
+                                         " is not an identifier (ASCII letters, digits, _)");
+            if (description_.defines_code_name(t[1].text))
+                return error(number, "the code name " + t[1].text + " is used twice");
+            ud.code_name = t[1].text;
         } else if (keyword == "bytes") {
             for (size_t i = 1; i < t.size(); ++i) {
                 const std::string& hex = t[i].text;
@@ -457,8 +531,10 @@ class Parser {
 
     LinkResult<void> finish() {
         bool has_start = false;
+        bool has_default = false;
         for (const WindowDescription& window : windows()) {
-            has_start = has_start || window.window.id == RT_START_WINDOW;
+            has_start = has_start || window.window.id == description_.start_window;
+            has_default = has_default || window.window.id == RT_START_WINDOW;
             if (window.units.empty())
                 return error(window.line, "a window needs its own record (a unit of class 06)");
             for (const UnitDescription& unit : window.units) {
@@ -471,11 +547,18 @@ class Parser {
                     return error(unit.line, "the parent is not a unit of the same window");
             }
         }
-        if (!has_start)
-            return fail(std::string("no start window 52010001"));
+        if (start_line_ != 0 && !has_start)
+            return error(start_line_, "no start window: no window has the identifier named");
+        if (start_line_ == 0) {
+            if (!has_default)
+                return fail(std::string(
+                    "no start window: name one with 'start', or give a window 52010001"));
+            description_.start_window = RT_START_WINDOW;
+        }
         return {};
     }
 
+    int start_line_ = 0;
     std::filesystem::path base_;
     ProgramDescription description_;
 };

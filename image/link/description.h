@@ -7,14 +7,24 @@
 //   library eCompress                  # the kernel library "krnln" is always first
 //   dll round_region "gdi32" CreateRoundRectRgn
 //   next-id 0001029A                   # optional; else one above the highest in use
+//   start 52010001                     # the window the program opens first
+//                                      # (default: 52010001 when there is one)
 //   window 52010001 [block 19010008] [reserved TABLE BLOCK]
 //     unit 06010000 window ""          # the window's own record comes first
 //       at 0 0 480 320                 # left top width height
 //       flags visible                  # visible disabled focus
-//       on 0 main_window_created       # event number, handler routine
+//       name main_window               # code name of the handle in units.h
+//       on create main_window_created  # event, handler routine
 //       text "示例"                    # caption, or an edit box's content
 //     unit 16010001 button "按钮1"
 //       parent 16010005                # default: the window; children follow
+//       name ok_button
+//       on click ok_clicked
+//
+// Events by name: click and create (0: a click, a window's creation),
+// change (1: an edit box's content), select (2: a list box row the person
+// selects), closing (3: a window about to close), press (-1: the left
+// button pressed on a unit the runtime paints); or by number.
 //
 // The unit's properties (each at most once; stored as the tagged items of
 // RT_FORM_* in runtime_abi.h, in the order written):
@@ -59,7 +69,8 @@ struct EventDescription {
 };
 
 struct UnitDescription {
-    Unit unit;  // everything but children and handler offsets
+    Unit unit;              // everything but children and handler offsets
+    std::string code_name;  // the name of its handle in code; empty for none
     std::vector<EventDescription> events;
     std::vector<uint8_t> form_items;  // the RT_FORM_* tags written so far
     int line = 0;
@@ -76,12 +87,14 @@ struct ProgramDescription {
     std::vector<DllAlias> dlls;
     std::vector<WindowDescription> windows;
     std::optional<uint32_t> next_id;
+    uint32_t start_window = 0;  // the window the start routine opens
 
     // Every handler routine named by an event.
     std::vector<std::string> handler_names() const;
     std::optional<size_t> library_position(const std::string& name) const;
     std::optional<size_t> dll_number(const std::string& alias) const;
     bool defines_identifier(uint32_t id) const;
+    bool defines_code_name(const std::string& name) const;
 };
 
 // Parses a description; relative `file` paths are taken from `base_folder`.

@@ -3,7 +3,9 @@
 //   imagelink prepare --description FILE --out-dir DIR
 //       writes DIR/form.bin and DIR/form.S (the form segment to link with the
 //       code, handler offsets still 0) and DIR/handlers.ld (keeps every
-//       handler routine through --gc-sections)
+//       handler routine through --gc-sections), DIR/units.h (the typed
+//       handles of the windows and units by their code names) and
+//       DIR/start_window.cpp (the start window for the SDK's start routine)
 //   imagelink link --description FILE --elf FILE --out FILE
 //       turns the linked ELF into the program image
 //   imagelink dump FILE
@@ -21,6 +23,7 @@
 #include "image/link/description.h"
 #include "image/link/dump.h"
 #include "image/link/linker.h"
+#include "image/link/program_header.h"
 
 namespace {
 
@@ -109,6 +112,9 @@ int prepare(const Options& options) {
     for (const std::string& name : description.handler_names())
         handlers += "EXTERN(" + name + ")\n";
     write_file(dir / "handlers.ld", handlers);
+    const std::string source_name = fs::path(options.description).stem().string();
+    write_file(dir / "units.h", units_header(description, source_name));
+    write_file(dir / "start_window.cpp", start_window_source(description));
     return 0;
 }
 

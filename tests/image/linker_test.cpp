@@ -13,6 +13,7 @@
 #include "image/link/description.h"
 #include "image/link/elf_file.h"
 #include "image/link/linker.h"
+#include "image/link/program_header.h"
 #include "runtime/contract/runtime_abi.h"
 #include "tests/support/test_support.h"
 
@@ -333,6 +334,85 @@ TEST(ProgramDescription, ParsesAndRefuses) {
          "parent is not a unit"},
         {"library nosuch\n", "unknown library"},
         {"window 52010001\n  unit 06010000 window \"\"\n    at 1 2 3\n", "takes 4 value"},
+    };
+    for (const auto& [text, message] : bad) {
+        auto parsed = parse_description(text, kPrograms);
+        ASSERT_TRUE(parsed.is_error()) << text;
+        EXPECT_NE(parsed.error().find(message), std::string::npos) << parsed.error();
+    }
+}
+
+// Code names, named events and the start window: what they parse to, the
+// handles the header gives, and the mistakes each refuses with its line.
+TEST(ProgramDescription, CodeNamesEventsAndTheStartWindow) {
+    const std::string windows =
+        "window 52010001\n"
+        "  unit 06010000 window \"\"\n"
+        "    name main_window\n"
+        "    on create created\n"
+        "    on closing closing\n"
+        "  unit 16010001 list \"列表框1\"\n"
+        "    name names_list\n"
+        "    on select selected\n"
+        "    on 2 selected_too\n"
+        "  unit 16010002 edit \"编辑框1\"\n"
+        "    name name_edit\n"
+        "    on change changed\n"
+        "  unit 16010003 picture-button \"图形按钮1\"\n"
+        "    on press pressed\n"
+        "    on click clicked\n"
+        "window 52010002\n"
+        "  unit 06010001 window \"\"\n"
+        "    name second_window\n";
+    auto good = parse_description("start 52010002\n" + windows, kPrograms);
+    ASSERT_FALSE(good.is_error()) << good.error();
+    const ProgramDescription& d = good.value();
+    EXPECT_EQ(d.start_window, 0x52010002u);
+    auto events = [&](size_t unit) {
+        std::vector<int32_t> numbers;
+        for (const EventDescription& e : d.windows[0].units[unit].events)
+            numbers.push_back(e.event);
+        return numbers;
+    };
+    EXPECT_EQ(events(0), (std::vector<int32_t>{RT_EVENT_MAIN, RT_EVENT_WINDOW_CLOSING}));
+    EXPECT_EQ(events(1), (std::vector<int32_t>{RT_EVENT_SELECTION_CHANGED, 2}));
+    EXPECT_EQ(events(2), (std::vector<int32_t>{RT_EVENT_CONTENT_CHANGED}));
+    EXPECT_EQ(events(3), (std::vector<int32_t>{RT_EVENT_LEFT_BUTTON_DOWN, RT_EVENT_MAIN}));
+
+    // Every named unit and window has a handle of its type; unnamed ones none.
+    const std::string header = units_header(d, "sample");
+    for (const char* expected :
+         {"inline rt::Window main_window() {", "return rt::Window(RT_ID(52010001));",
+          "inline rt::ListBox names_list() {",
+          "return rt::ListBox(RT_ID(52010001), RT_ID(16010001));",
+          "inline rt::EditBox name_edit() {", "inline rt::Window second_window() {"})
+        EXPECT_NE(header.find(expected), std::string::npos) << expected << "\n" << header;
+    EXPECT_EQ(header.find("16010003"), std::string::npos) << header;
+    EXPECT_NE(start_window_source(d).find("return RT_ID(52010002);"), std::string::npos);
+
+    // Without a start item, window 52010001 is the start window.
+    auto by_default = parse_description(windows, kPrograms);
+    ASSERT_FALSE(by_default.is_error()) << by_default.error();
+    EXPECT_EQ(by_default.value().start_window, 0x52010001u);
+
+    const std::string unit =
+        "window 52010001\n  unit 06010000 window \"\"\n  unit 16010001 edit \"e\"\n";
+    const std::pair<std::string, const char*> bad[] = {
+        {unit + "    on clicked handler\n", "line 4: unknown event clicked"},
+        {unit + "    on \"click\" handler\n", "line 4: unknown event click"},
+        {unit + "    name box\n  unit 16010002 edit \"f\"\n    name box\n",
+         "line 6: the code name box is used twice"},
+        {unit + "    name box\n    name other\n", "line 5: the unit has a code name already"},
+        {unit + "    name 2box\n", "line 4: the code name 2box is not an identifier"},
+        {unit + "    name 名字\n", "is not an identifier"},
+        {unit + "    name edit-box\n", "is not an identifier"},
+        {unit + "    name class\n", "the code name class is not an identifier"},
+        {unit + "    name __box\n", "is not an identifier"},
+        {"start 52010003\n" + unit, "line 1: no start window"},
+        {"start 52010001\nstart 52010001\n" + unit, "line 2: the start window is named twice"},
+        {"start 16010001\n" + unit, "line 1: no start window"},
+        {"window 52010002\n  unit 06010000 window \"\"\n",
+         "no start window: name one with 'start'"},
     };
     for (const auto& [text, message] : bad) {
         auto parsed = parse_description(text, kPrograms);

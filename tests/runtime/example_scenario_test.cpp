@@ -199,6 +199,34 @@ TEST_F(WindowPrograms, ExampleApplicationFollowsItsScript) {
     EXPECT_EQ(r.transcript, kHelloTranscript);
 }
 
+// The SDK's handles reach the units they name with the operation they say,
+// and the start routine opens the start window the description names
+// (52010002, with a window 52010001 there that must stay closed).
+TEST_F(WindowPrograms, TypedHandlesAndTheNamedStartWindow) {
+    Outcome r = run("handles", "");
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.transcript, R"(window-open 0x52010002 "句柄"
+list-insert 列表框1 0 "丙"
+list-insert 列表框1 3 "丁"
+list-item 列表框1 1 "戊"
+list-remove 列表框1 2
+list-select 列表框1 1
+unit-checked 单选框1 0
+unit-checked 单选框2 1
+unit-place 标签_移动 11 1 1 1
+unit-place 标签_移动 11 12 1 1
+unit-place 标签_移动 11 12 13 1
+unit-place 标签_移动 11 12 13 14
+unit-visible 标签_移动 0
+unit-enabled 编辑框1 0
+unit-text 编辑框1 "文字"
+window-text 0x52010002 "新标题"
+unit-text 标签_报告 "报告 3 1 0 11 0 0 戊文字"
+script-end open=0x52010002
+end 0
+)");
+}
+
 TEST_F(WindowPrograms, ExampleApplicationUnderWineLeavesTheSameTranscript) {
     auto& wine = test_support::WineSession::ensure();
     if (wine.state() == test_support::WineSession::State::NotInstalled)

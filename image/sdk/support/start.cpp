@@ -1,6 +1,5 @@
 // The start routine of every image. The linker places it last among the
 // routines, directly before the slot thunks.
-#include "rt/markers.h"
 #include "rt/program.h"
 #include "rt/slots.h"
 
@@ -21,7 +20,7 @@ __attribute__((section(".rtstart"), used)) RT_CALL void rt_start() {
     rt_service(RT_SERVICE_ON_RELEASE, reinterpret_cast<intptr_t>(release), 0, 0, 0);
     for (const ModuleInitialiser* init = __rt_init_array_start; init != __rt_init_array_end; ++init)
         (*init)();
-    rt_load_window(RT_ID(52010001));
+    rt_load_window(app_start_window());
     rt_serve_events(0);
     rt_exit(0);
 }
