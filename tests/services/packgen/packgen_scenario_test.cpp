@@ -1,4 +1,5 @@
-// The package generator (build/linux-x64/packgen/packgen) driven by scripts:
+// The package generator (build/linux-x64/packgen/packgen, and the win-x64
+// program of the same image under wine64) driven by scripts:
 // the folder choice, the analysis and the generation, judged by the files it
 // writes (manifest bytes in GBK, archives and their single entries, the notes
 // file, the version folders, the baseline beside the program) and by what it
@@ -182,18 +183,16 @@ class Packgen : public test_support::ScenarioTest {
             return;
         release_ = u8path((scenario().folder() / "发布").string());
         fs::create_directories(release_);
-        if (windows())
-            program_ = program("packgen", {"eCompress"});
-        else
-            place_program(scenario().folder() / "program");
+        place_program(scenario().folder() / "program");
     }
 
     // The generator in `folder`: its baseline copy goes beside it.
     void place_program(const fs::path& folder) {
-        program_ = folder / "packgen";
+        const fs::path built =
+            windows() ? program("packgen", {"eCompress"}) : kNative / "packgen" / "packgen";
+        program_ = folder / scenario().executable_name("packgen");
         fs::create_directories(folder);
-        fs::copy_file(kNative / "packgen" / "packgen", program_,
-                      fs::copy_options::overwrite_existing);
+        fs::copy_file(built, program_, fs::copy_options::overwrite_existing);
     }
 
     fs::path version_folder(const std::string& version) const {
@@ -274,7 +273,8 @@ class Packgen : public test_support::ScenarioTest {
         std::vector<Section> sections = {{"a.txt", "\\a.txt", release_ / "a.txt", others_packed}};
         // The generator itself when it stands in the release folder.
         if (program_.parent_path() == release_)
-            sections.push_back({"packgen", "\\packgen", program_, others_packed});
+            sections.push_back({program_.filename().string(), "\\" + program_.filename().string(),
+                                program_, others_packed});
         sections.insert(sections.end(),
                         {{"更新说明.TXT", "\\更新说明.TXT", notes_file(), notes_packed},
                          {"x.dll", "\\Data\\x.dll", release_ / "Data" / "x.dll", x_packed},
@@ -661,9 +661,9 @@ TEST_P(Packgen, HelpWindowShowsTheUsageText) {
         << r.transcript;
 }
 
-// Without windows on Linux; the files and what it shows are the same on
-// real windows (above).
-INSTANTIATE_TEST_SUITE_P(Systems, Packgen, ::testing::Values(System::linux_x64),
+// Without windows on Linux and under wine64; on real windows the first
+// release (above).
+INSTANTIATE_TEST_SUITE_P(Systems, Packgen, test_support::both_systems(),
                          test_support::system_test_name);
 
 INSTANTIATE_TEST_SUITE_P(Systems, PackgenOnRealWindows, ::testing::Values(System::win_x64_windows),
