@@ -5,8 +5,7 @@
 
 #include <filesystem>
 
-#include "tests/support/test_support.h"
-#include "tests/support/wine_session.h"
+#include "tests/support/scenario.h"
 
 namespace {
 
@@ -43,31 +42,26 @@ const char* const kProbeCalls =
     "heap-free\n"  // the release routine
     "ended\n";
 
-const fs::path kProbeImage = NATIVE_BUILD_DIR "/images/probe-x86-64.img";
-
 std::string without_carriage_returns(std::string text) {
     std::erase(text, '\r');
     return text;
 }
 
-TEST(ImageRun, ProbeOnLinux) {
-    auto result =
-        test_support::run({NATIVE_BUILD_DIR "/tests/image_host", kProbeImage.string()}, {});
+class ImageRun : public test_support::ScenarioTest {};
+
+TEST_P(ImageRun, ProbeMakesItsCalls) {
+    const fs::path host =
+        scenario().build_dir() / "tests" / scenario().executable_name("image_host");
+    ASSERT_TRUE(fs::exists(host)) << "build the target first: no " << host;
+    const fs::path image =
+        test_support::ScenarioRun::native_build_dir() / "images" / "probe-x86-64.img";
+    auto result = run(host, {.arguments = {host_path(image)}});
     EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(result.out, kProbeCalls);
+    // The win-x64 host's standard output ends its lines with CR LF.
+    EXPECT_EQ(windows() ? without_carriage_returns(result.out) : result.out, kProbeCalls);
 }
 
-TEST(ImageRun, SameImageUnderWine) {
-    auto& wine = test_support::WineSession::ensure();
-    if (wine.state() == test_support::WineSession::State::NotInstalled)
-        GTEST_SKIP() << wine.message();
-    ASSERT_EQ(wine.state(), test_support::WineSession::State::Running) << wine.message();
-    const std::string host = WIN_X64_DIR "/tests/image_host.exe";
-    ASSERT_TRUE(fs::exists(host)) << "build the win-x64 target first";
-    auto result = test_support::run({wine.wine(), host, test_support::windows_path(kProbeImage)},
-                                    wine.environment());
-    EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(without_carriage_returns(result.out), kProbeCalls);
-}
+INSTANTIATE_TEST_SUITE_P(Systems, ImageRun, test_support::both_systems(),
+                         test_support::system_test_name);
 
 }  // namespace

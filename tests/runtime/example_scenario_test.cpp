@@ -1,31 +1,30 @@
 // Programs with windows, driven by scripts, through the whole chain: the real
 // stub, a runtime package holding the real kernel library, and the image of
 // the example application (examples/hello) or of the property program
-// (programs/properties.*). Each run is judged by its transcript and exit code.
+// (programs/properties.*), on Linux and, the same image, under wine64. Each
+// run is judged by its transcript and exit code; on real windows also by
+// pictures of its windows.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <memory>
 
-#include "loader/package/writer.h"
-#include "tests/support/test_support.h"
-#include "tests/support/wine_session.h"
+#include "tests/support/picture.h"
+#include "tests/support/scenario.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using test_support::read_bytes;
-using test_support::read_text;
-
-const fs::path kNative = NATIVE_BUILD_DIR;
-const fs::path kWinX64 = WIN_X64_DIR;
+using test_support::ScenarioResult;
+using test_support::System;
 
 // The example application, used as a person would: greet, add a name, change
 // the settings in the modal window, greet again, remove a name, open the
-// settings and close them unchanged, close the main window.
+// settings and close them unchanged, close the main window. The pictures
+// are taken on real windows only.
 const char* const kHelloScript = R"(# the example application, start to end
 expect-window 52010001
+capture "hello-main.png"
 select 列表框_名单 1
 click 按钮_问候
 answer ok
@@ -33,6 +32,7 @@ type 编辑框_名字 "王五"
 click 按钮_添加
 click 按钮_设置
 expect-window 52010002
+capture "hello-settings.png"
 type 编辑框_编号 "2"
 click 单选框_句号
 click 按钮_确定
@@ -112,98 +112,45 @@ window-close 0x52010001 "问候"
 end 0
 )";
 
-struct Outcome {
-    int exit_code = -1;
-    std::string transcript;
-    std::string err;
-};
+class ExampleApplication : public test_support::ScenarioTest {};
 
-// The last `count` lines of a transcript, each with its line end.
-std::string tail(const std::string& transcript, size_t count) {
-    std::vector<std::string> lines;
-    for (size_t at = 0; at < transcript.size();) {
-        size_t end = transcript.find('\n', at);
-        end = end == std::string::npos ? transcript.size() : end + 1;
-        lines.push_back(transcript.substr(at, end - at));
-        at = end;
-    }
-    std::string last;
-    for (size_t i = lines.size() > count ? lines.size() - count : 0; i < lines.size(); ++i)
-        last += lines[i];
-    return last;
-}
-
-class WindowPrograms : public ::testing::Test {
-  protected:
-    // A program is made on its first use: every run after the first starts
-    // warm from the same runtime folder.
-    static void SetUpTestSuite() {
-        scratch_ = new test_support::ScratchDir;
-        fs::create_directories(*scratch_ / "tmp");
-    }
-    static void TearDownTestSuite() {
-        delete scratch_;
-        scratch_ = nullptr;
-    }
-
-    static fs::path make_program(const fs::path& stub, const fs::path& kernel,
-                                 const fs::path& image, const std::string& name) {
-        fs::path path = *scratch_ / name;
-        if (fs::exists(path))
-            return path;
-        const loader::RuntimeFile files[] = {{"krnln.fne", read_bytes(kernel)}};
-        // Level 1: the kernel of a sanitizer build is large.
-        std::vector<uint8_t> package = loader::build_package(
-            files, 0, "gs-windows-" + std::to_string(getpid()), 0x13572468, 1);
-        test_support::write_bytes(
-            path, test_support::make_program(read_bytes(stub), read_bytes(image), package), true);
-        return path;
-    }
-
-    // The Linux program of an x86-64 image.
-    static fs::path linux_program(const std::string& name) {
-        return make_program(kNative / "loader" / "stub",
-                            kNative / "runtime" / "kernel" / "krnln.fne",
-                            kNative / "images" / (name + "-x86-64.img"), name);
-    }
-
-    static fs::path path(const std::string& name) { return *scratch_ / name; }
-
-    // The script of the next run, and no transcript yet.
-    static void prepare(const std::string& script) {
-        test_support::write_bytes(
-            path("script"),
-            std::span(reinterpret_cast<const uint8_t*>(script.data()), script.size()));
-        fs::remove(path("transcript"));
-    }
-
-    Outcome run(const std::string& program, const std::string& script) {
-        prepare(script);
-        auto result = test_support::run(
-            {linux_program(program).string()},
-            {"TMPDIR=" + path("tmp").string(), "WJRT_SCRIPT=" + path("script").string(),
-             "WJRT_TRANSCRIPT=" + path("transcript").string()});
-        return {result.exit_code, read_text(path("transcript")), result.err};
-    }
-
-    static test_support::ScratchDir* scratch_;
-};
-
-test_support::ScratchDir* WindowPrograms::scratch_ = nullptr;
-
-TEST_F(WindowPrograms, ExampleApplicationFollowsItsScript) {
-    Outcome r = run("hello", kHelloScript);
+// Without windows and on real controls alike: the same transcript; on real
+// windows its two windows at their outer sizes.
+TEST_P(ExampleApplication, FollowsItsScript) {
+    ScenarioResult r = run(program("hello"), {.script = kHelloScript});
     // Under the sanitizers a block the program kept ends the run with a
     // report and another exit code.
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.transcript, kHelloTranscript);
+    if (system() != System::win_x64_windows)
+        return;
+    const std::pair<const char*, std::pair<int, int>> windows[] = {
+        {"hello-main.png", {360, 260}}, {"hello-settings.png", {280, 190}}};
+    for (const auto& [file, size] : windows) {
+        SCOPED_TRACE(file);
+        const test_support::Picture picture = test_support::read_png(scenario().pictures() / file);
+        EXPECT_EQ(picture.width, size.first);
+        EXPECT_EQ(picture.height, size.second);
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Systems, ExampleApplication,
+                         ::testing::Values(System::linux_x64, System::win_x64,
+                                           System::win_x64_windows),
+                         test_support::system_test_name);
+
+class WindowPrograms : public test_support::ScenarioTest {
+  protected:
+    ScenarioResult run(const std::string& program, const std::string& script) {
+        return ScenarioTest::run(this->program(program), {.script = script});
+    }
+};
 
 // The SDK's handles reach the units they name with the operation they say,
 // and the start routine opens the start window the description names
 // (52010002, with a window 52010001 there that must stay closed).
-TEST_F(WindowPrograms, TypedHandlesAndTheNamedStartWindow) {
-    Outcome r = run("handles", "");
+TEST_P(WindowPrograms, TypedHandlesAndTheNamedStartWindow) {
+    ScenarioResult r = run("handles", "");
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.transcript, R"(window-open 0x52010002 "句柄"
 list-insert 列表框1 0 "丙"
@@ -227,26 +174,9 @@ end 0
 )");
 }
 
-TEST_F(WindowPrograms, ExampleApplicationUnderWineLeavesTheSameTranscript) {
-    auto& wine = test_support::WineSession::ensure();
-    if (wine.state() == test_support::WineSession::State::NotInstalled)
-        GTEST_SKIP() << wine.message();
-    ASSERT_EQ(wine.state(), test_support::WineSession::State::Running) << wine.message();
-    const fs::path program =
-        make_program(kWinX64 / "loader" / "stub.exe", kWinX64 / "runtime" / "kernel" / "krnln.fne",
-                     kNative / "images" / "hello-x86-64.img", "hello.exe");
-    prepare(kHelloScript);
-    std::vector<std::string> environment = wine.environment();
-    environment.push_back("WJRT_SCRIPT=" + test_support::windows_path(path("script")));
-    environment.push_back("WJRT_TRANSCRIPT=" + test_support::windows_path(path("transcript")));
-    auto result = test_support::run({wine.wine(), program.string()}, environment);
-    EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(read_text(path("transcript")), kHelloTranscript);
-}
-
 // A script that cannot take the user's part ends the run at once with exit
 // code 3 and a message naming the step or the dialog, never with a hang.
-TEST_F(WindowPrograms, AFailingScriptEndsTheRunNamingWhy) {
+TEST_P(WindowPrograms, AFailingScriptEndsTheRunNamingWhy) {
     struct Case {
         const char* what;
         const char* program;
@@ -306,11 +236,11 @@ TEST_F(WindowPrograms, AFailingScriptEndsTheRunNamingWhy) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Outcome r = run(c.program, c.script);
+        ScenarioResult r = run(c.program, c.script);
         EXPECT_EQ(r.exit_code, 3) << r.err;
         const std::string ending = c.ending;
         const size_t lines = static_cast<size_t>(std::count(ending.begin(), ending.end(), '\n'));
-        EXPECT_EQ(tail(r.transcript, lines), ending) << r.transcript;
+        EXPECT_EQ(r.tail(lines), ending) << r.transcript;
         EXPECT_NE(r.err.find("Automation failure: "), std::string::npos) << r.err;
         EXPECT_EQ(r.transcript.find("\nend "), std::string::npos) << "no regular end";
     }
@@ -318,17 +248,17 @@ TEST_F(WindowPrograms, AFailingScriptEndsTheRunNamingWhy) {
 
 // The settings window's greeting number indexes an array of the SDK: numbers
 // outside it end the program with the run-time error of its side.
-TEST_F(WindowPrograms, ArrayIndexesOutsideTheArrayAreRunTimeErrors) {
+TEST_P(WindowPrograms, ArrayIndexesOutsideTheArrayAreRunTimeErrors) {
     const std::pair<const char*, const char*> cases[] = {
         {"0", "Run-time error 4: an array index is below 1."},
         {"4", "Run-time error 1: an array index is above the element count."},
     };
     for (const auto& [number, message] : cases) {
         SCOPED_TRACE(number);
-        Outcome r = run("hello", std::string("click 按钮_设置\ntype 编辑框_编号 \"") + number +
-                                     "\"\nclick 按钮_确定\nclose\n");
+        ScenarioResult r = run("hello", std::string("click 按钮_设置\ntype 编辑框_编号 \"") +
+                                            number + "\"\nclick 按钮_确定\nclose\n");
         EXPECT_EQ(r.exit_code, 0) << r.err;
-        EXPECT_EQ(tail(r.transcript, 2),
+        EXPECT_EQ(r.tail(2),
                   "user-click 按钮_确定\nmsgbox title=\"Error\" icon=error buttons=ok text=\"" +
                       std::string(message) + "\"\n");
     }
@@ -337,8 +267,8 @@ TEST_F(WindowPrograms, ArrayIndexesOutsideTheArrayAreRunTimeErrors) {
 // Every property from the form, written and read back; list box rows, radio
 // groups, a window used before it loads and loaded again after a close; the
 // content-change event from the program and from typing.
-TEST_F(WindowPrograms, PropertiesReadAndWritten) {
-    Outcome r = run("properties", "type 编辑框_单行 \"一\\n二\"\n");
+TEST_P(WindowPrograms, PropertiesReadAndWritten) {
+    ScenarioResult r = run("properties", "type 编辑框_单行 \"一\\n二\"\n");
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.transcript, R"(window-open 0x52010001 "属性"
 unit-text 标签_报告 "字体 黑体 12 5"
@@ -386,7 +316,7 @@ end 0
 
 // A program's own faults with its windows end it with a message naming the
 // window, unit, property or command.
-TEST_F(WindowPrograms, ProgramFaultsNameWhatIsWrong) {
+TEST_P(WindowPrograms, ProgramFaultsNameWhatIsWrong) {
     const std::pair<const char*, const char*> cases[] = {
         {"按钮_未知属性",
          "Unknown property 99 of the unit 按钮_未知属性 (0x16010010) of the "
@@ -409,11 +339,14 @@ TEST_F(WindowPrograms, ProgramFaultsNameWhatIsWrong) {
         SCOPED_TRACE(button);
         // The faults come from a fresh program: its creation already changed
         // the list box and the second window.
-        Outcome r = run("properties", std::string("click ") + button + "\n");
+        ScenarioResult r = run("properties", std::string("click ") + button + "\n");
         EXPECT_EQ(r.exit_code, 0) << r.err;
-        EXPECT_EQ(tail(r.transcript, 1), "msgbox title=\"Error\" icon=error buttons=ok text=\"" +
-                                             std::string(message) + "\"\n");
+        EXPECT_EQ(r.tail(1), "msgbox title=\"Error\" icon=error buttons=ok text=\"" +
+                                 std::string(message) + "\"\n");
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Systems, WindowPrograms, test_support::both_systems(),
+                         test_support::system_test_name);
 
 }  // namespace

@@ -6,21 +6,16 @@
 #include <filesystem>
 
 #include "common/base/byte_reader.h"
-#include "loader/package/writer.h"
-#include "tests/support/test_support.h"
-#include "tests/support/wine_session.h"
+#include "tests/support/scenario.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using test_support::read_bytes;
-using test_support::read_text;
-
-const fs::path kNative = NATIVE_BUILD_DIR;
-const fs::path kWinX64 = WIN_X64_DIR;
+using test_support::ScenarioRun;
 
 std::vector<uint8_t> image_of(const std::string& program) {
-    return read_bytes(kNative / "images" / (program + "-x86-64.img"));
+    return read_bytes(ScenarioRun::native_build_dir() / "images" / (program + "-x86-64.img"));
 }
 
 const char* const kChain =
@@ -56,75 +51,34 @@ const std::vector<Scenario>& scenarios() {
     return all;
 }
 
-class KernelChain : public ::testing::Test {
+class KernelChain : public test_support::ScenarioTest {
   protected:
-    // A program of the target's stub and kernel library around `image`.
-    fs::path program(const fs::path& stub, const fs::path& kernel, std::span<const uint8_t> image,
-                     const std::string& name) {
-        const loader::RuntimeFile files[] = {{"krnln.fne", read_bytes(kernel)}};
-        std::vector<uint8_t> package =
-            loader::build_package(files, 0, "gs-kernel-" + std::to_string(getpid()), 0x2468ACE1, 6);
-        fs::path path = scratch_ / name;
-        test_support::write_bytes(
-            path, test_support::make_program(read_bytes(stub), image, package), true);
-        return path;
+    // A program of the system's stub and kernel library around `image`.
+    test_support::ScenarioResult run_image(std::span<const uint8_t> image, const std::string& name,
+                                           const fs::path& working_folder = {}) {
+        return run(scenario().program_of_bytes(name, image), {.working_folder = working_folder});
     }
-
-    test_support::RunResult run_linux(std::span<const uint8_t> image, const std::string& name,
-                                      const fs::path& working_folder = {}) {
-        fs::path path = program(kNative / "loader" / "stub",
-                                kNative / "runtime" / "kernel" / "krnln.fne", image, name);
-        fs::create_directories(scratch_ / "tmp");
-        fs::remove(transcript());
-        return test_support::run(
-            {path.string()},
-            {"TMPDIR=" + (scratch_ / "tmp").string(), "WJRT_TRANSCRIPT=" + transcript().string()},
-            60, working_folder);
-    }
-
-    fs::path transcript() const { return scratch_ / "transcript"; }
-
-    test_support::ScratchDir scratch_;
 };
 
-TEST_F(KernelChain, ProgramsRunOnLinux) {
+TEST_P(KernelChain, ProgramsRun) {
     for (const Scenario& s : scenarios()) {
         SCOPED_TRACE(s.program);
-        auto result = run_linux(image_of(s.program), s.program);
+        auto result = run_image(image_of(s.program), s.program);
         // Under the sanitizers a block the program kept, or one released
         // twice, ends the run with a report and another exit code.
         EXPECT_EQ(result.exit_code, 0) << result.err;
-        EXPECT_EQ(read_text(transcript()), s.transcript);
+        EXPECT_EQ(result.transcript, s.transcript);
     }
 }
 
-TEST_F(KernelChain, SameImagesUnderWine) {
-    auto& wine = test_support::WineSession::ensure();
-    if (wine.state() == test_support::WineSession::State::NotInstalled)
-        GTEST_SKIP() << wine.message();
-    ASSERT_EQ(wine.state(), test_support::WineSession::State::Running) << wine.message();
-    for (const Scenario& s : scenarios()) {
-        SCOPED_TRACE(s.program);
-        fs::path path =
-            program(kWinX64 / "loader" / "stub.exe", kWinX64 / "runtime" / "kernel" / "krnln.fne",
-                    image_of(s.program), std::string(s.program) + ".exe");
-        fs::remove(transcript());
-        std::vector<std::string> environment = wine.environment();
-        environment.push_back("WJRT_TRANSCRIPT=" + test_support::windows_path(transcript()));
-        auto result = test_support::run({wine.wine(), path.string()}, environment);
-        EXPECT_EQ(result.exit_code, 0) << result.err;
-        EXPECT_EQ(read_text(transcript()), s.transcript);
-    }
-}
-
-TEST_F(KernelChain, FileSearchThroughTheRuntime) {
+TEST_P(KernelChain, FileSearchThroughTheRuntime) {
     test_support::ScratchDir folder;
     for (const char* name : {"b.dat", "A.dat", "c.txt"})
         test_support::write_bytes(folder / name, std::vector<uint8_t>{1});
     fs::create_directory(folder / "sub");
-    auto result = run_linux(image_of("walk"), "walk", folder.path());
+    auto result = run_image(image_of("walk"), "walk", folder.path());
     EXPECT_EQ(result.exit_code, 0) << result.err;
-    const std::string text = read_text(transcript());
+    const std::string& text = result.transcript;
     // Each name once, in order: the .dat files, then the folder, then the
     // first name of a search that is ended at once, then nothing.
     for (const char* line : {"unit-text 编辑框1 \"A.dat\"\nunit-text 编辑框1 \"b.dat\"\n"
@@ -135,7 +89,7 @@ TEST_F(KernelChain, FileSearchThroughTheRuntime) {
 
 // A damaged image ends with a message naming the cause, before any of its
 // code runs (no window opens).
-TEST_F(KernelChain, MalformedImagesAreRefusedBeforeTheyRun) {
+TEST_P(KernelChain, MalformedImagesAreRefusedBeforeTheyRun) {
     const std::vector<uint8_t> chain = image_of("chain");
     auto segment_header = [&](size_t field) { return base::load_le32(chain.data() + field); };
     struct Case {
@@ -162,9 +116,9 @@ TEST_F(KernelChain, MalformedImagesAreRefusedBeforeTheyRun) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        auto result = run_linux(c.image, "damaged");
+        auto result = run_image(c.image, "damaged");
         EXPECT_EQ(result.exit_code, 0);
-        const std::string text = read_text(transcript());
+        const std::string& text = result.transcript;
         EXPECT_TRUE(text.starts_with(
             "msgbox title=\"Error\" icon=error buttons=ok text=\"The program image is invalid: "))
             << text;
@@ -172,5 +126,8 @@ TEST_F(KernelChain, MalformedImagesAreRefusedBeforeTheyRun) {
         EXPECT_EQ(text.find("window-open"), std::string::npos) << "no code of a refused image runs";
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Systems, KernelChain, test_support::both_systems(),
+                         test_support::system_test_name);
 
 }  // namespace

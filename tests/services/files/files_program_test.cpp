@@ -9,18 +9,15 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <string>
 
 #include "tests/services/files/kept_file.h"
-#include "tests/support/test_support.h"
-#include "tests/support/wine_session.h"
+#include "tests/support/scenario.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using test_support::read_text;
-
-const fs::path kNative = NATIVE_BUILD_DIR;
-const fs::path kWinX64 = WIN_X64_DIR;
 
 void write(const fs::path& path, const std::string& content) {
     std::ofstream(path, std::ios::binary) << content;
@@ -86,87 +83,48 @@ std::string quoted(const std::string& text) {
     return out;
 }
 
-class FilesProgram : public ::testing::Test {
+class FilesProgram : public test_support::ScenarioTest {
   protected:
     void SetUp() override {
-        fs::create_directories(scratch_ / "tmp");
-        fs::create_directories(scratch_ / "home");
+        ScenarioTest::SetUp();
+        fs::create_directories(scenario().folder() / "home");
     }
 
-    fs::path work() const { return scratch_ / "work"; }
-    fs::path transcript() const { return scratch_ / "transcript"; }
-    fs::path script() const { return scratch_ / "script"; }
-
-    // Runs the program of `build` (native or win-x64) with the script, in
-    // the work folder; gives the exit code and standard error.
-    test_support::RunResult run(const fs::path& build, const std::string& script_text) {
-        const bool windows = build == kWinX64;
-        const fs::path program = scratch_ / (windows ? "probe.exe" : "probe");
-        if (!fs::exists(program))
-            test_support::assemble_program(program, build,
-                                           kNative / "images" / "files_probe-x86-64.img", {"eAPI"},
-                                           "gs-files-" + std::to_string(getpid()));
-        write(script(), script_text);
-        fs::remove(transcript());
-        if (!windows)
-            return test_support::run(
-                {program.string()},
-                {"TMPDIR=" + (scratch_ / "tmp").string(), "HOME=" + (scratch_ / "home").string(),
-                 "WJRT_SCRIPT=" + script().string(), "WJRT_TRANSCRIPT=" + transcript().string()},
-                60, work());
-        auto& wine = test_support::WineSession::ensure();
-        std::vector<std::string> environment = wine.environment();
-        environment.push_back("WJRT_SCRIPT=" + test_support::windows_path(script()));
-        environment.push_back("WJRT_TRANSCRIPT=" + test_support::windows_path(transcript()));
-        return test_support::run({wine.wine(), program.string()}, environment, 60, work());
+    // Runs the probe with the script, in the work folder.
+    test_support::ScenarioResult run_probe(const std::string& script) {
+        test_support::Scenario scenario{.script = script, .working_folder = work()};
+        if (!windows())
+            scenario.environment = {"HOME=" + (this->scenario().folder() / "home").string()};
+        return run(program("files_probe", {"eAPI"}), scenario);
     }
 
-    bool wine_ready() {
-        auto& wine = test_support::WineSession::ensure();
-        if (wine.state() == test_support::WineSession::State::NotInstalled)
-            return false;
-        EXPECT_EQ(wine.state(), test_support::WineSession::State::Running) << wine.message();
-        return wine.state() == test_support::WineSession::State::Running;
-    }
+    fs::path program_folder() { return program("files_probe", {"eAPI"}).parent_path(); }
 
-    test_support::ScratchDir scratch_;
+    // The command the probe runs, which ends with code 7.
+    std::string command() const {
+        return windows() ? "cmd.exe /c exit 7" : "/bin/sh -c \"exit 7\"";
+    }
 };
 
-TEST_F(FilesProgram, ServicesOnLinux) {
-    const std::string command = "/bin/sh -c \"exit 7\"";
-    auto kept = make_fixture(work(), command);
+TEST_P(FilesProgram, Services) {
+    auto kept = make_fixture(work(), command());
     if (!kept->works())
         GTEST_SKIP() << "no way to make a file that stays";
-    auto result = run(kNative, "");
+    auto result = run_probe("");
     EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(read_text(transcript()),
-              expected_transcript("1 0 1", quoted(command), quoted(work().string()),
-                                  quoted(scratch_.path().string())));
-    EXPECT_EQ(read_text(work() / "outside" / "keep.txt"), "keep");
-}
-
-TEST_F(FilesProgram, ServicesUnderWine) {
-    if (!wine_ready())
-        GTEST_SKIP() << "wine64 is not installed";
-    const std::string command = "cmd.exe /c exit 7";
-    auto kept = make_fixture(work(), command);
-    if (!kept->works())
-        GTEST_SKIP() << "no way to make a file that stays";
-    auto result = run(kWinX64, "");
-    EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(
-        read_text(transcript()),
-        // Wine shows the Unix link in the tree as a plain folder, which
-        // resolves elsewhere: it is neither entered nor removed, so the
-        // tree stays and the deletion says so.
-        expected_transcript("0 1 1", quoted(command), quoted(test_support::windows_path(work())),
-                            quoted(test_support::windows_path(scratch_.path()))));
+    EXPECT_EQ(result.transcript,
+              // Wine shows the Unix link in the tree as a plain folder, which
+              // resolves elsewhere: it is neither entered nor removed, so the
+              // tree stays and the deletion says so.
+              expected_transcript(windows() ? "0 1 1" : "1 0 1", quoted(command()),
+                                  scenario().shown_path(work()),
+                                  scenario().shown_path(program_folder())));
     EXPECT_EQ(read_text(work() / "outside" / "keep.txt"), "keep");
 }
 
 // What a program passes wrongly ends it with a message naming the command
-// and the argument, on both systems.
-TEST_F(FilesProgram, BadArgumentsEndTheProgramWithAMessage) {
+// and the argument.
+TEST_P(FilesProgram, BadArgumentsEndTheProgramWithAMessage) {
     const std::pair<const char*, const char*> cases[] = {
         {"按钮_错误类型", "Argument 1 of the kernel command 9 is not a text."},
         {"按钮_越界文本",
@@ -179,24 +137,22 @@ TEST_F(FilesProgram, BadArgumentsEndTheProgramWithAMessage) {
         {"按钮_写入整数", "Argument 2 of the kernel command 16 is not a text or a byte array."},
         {"按钮_缺少参数", "The kernel command 13 takes 2 argument(s), not 1."},
     };
-    std::vector<fs::path> builds = {kNative};
-    if (wine_ready())
-        builds.push_back(kWinX64);
-    for (const fs::path& build : builds) {
-        for (const auto& [button, message] : cases) {
-            SCOPED_TRACE(build.string() + " " + button);
-            auto kept = make_fixture(work(), "");
-            auto result = run(build, std::string("click ") + button + "\n");
-            EXPECT_EQ(result.exit_code, 0) << result.err;
-            const std::string text = read_text(transcript());
-            EXPECT_NE(text.find("user-click " + std::string(button) +
-                                "\nmsgbox title=\"Error\" icon=error buttons=ok text=\"" + message +
-                                "\"\n"),
-                      std::string::npos)
-                << text;
-            EXPECT_EQ(text.find("\nend "), std::string::npos) << "no regular end";
-        }
+    for (const auto& [button, message] : cases) {
+        SCOPED_TRACE(button);
+        auto kept = make_fixture(work(), "");
+        auto result = run_probe(std::string("click ") + button + "\n");
+        EXPECT_EQ(result.exit_code, 0) << result.err;
+        const std::string& text = result.transcript;
+        EXPECT_NE(
+            text.find("user-click " + std::string(button) +
+                      "\nmsgbox title=\"Error\" icon=error buttons=ok text=\"" + message + "\"\n"),
+            std::string::npos)
+            << text;
+        EXPECT_EQ(text.find("\nend "), std::string::npos) << "no regular end";
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Systems, FilesProgram, test_support::both_systems(),
+                         test_support::system_test_name);
 
 }  // namespace

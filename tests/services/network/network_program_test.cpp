@@ -4,18 +4,13 @@
 // wine64 with the Windows libraries (WinINet, the system's COM object).
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <sstream>
 
 #include "tests/services/network/web_fixture.h"
-#include "tests/support/wine_session.h"
+#include "tests/support/scenario.h"
 
 namespace network_test {
 namespace {
-
-const fs::path kNative = NATIVE_BUILD_DIR;
-const fs::path kWinX64 = WIN_X64_DIR;
-const fs::path kImage = kNative / "images" / "network_probe-x86-64.img";
 
 // The texts the program gave its report label, in order.
 std::vector<std::string> reports(const std::string& transcript) {
@@ -59,88 +54,47 @@ std::vector<std::string> expected_reports(const char* dropped_status = "-1") {
     };
 }
 
-class NetworkProgram : public ::testing::Test {
+class NetworkProgram : public test_support::ScenarioTest {
   protected:
-    void SetUp() override { ASSERT_TRUE(server_.running()) << server_.error(); }
-
-    void write_script() {
-        std::ofstream(scratch_ / "script") << "type 编辑框_地址 \"" << server_.address() << "\"\n"
-                                           << "type 编辑框_断开 \"" << dropping_.address() << "\"\n"
-                                           << "click 按钮_开始\n";
-    }
-
-    fs::path transcript() const { return scratch_ / "transcript"; }
+    fs::path probe() { return program("network_probe", {"internet"}); }
 
     // The requests of the request object (they carry a Range header; the
     // library's whole fetches do not) all came on one connection.
-    void expect_one_connection_for_ranges() {
+    void expect_one_connection_for_ranges(const test_support::NginxServer& server) {
         std::vector<long> connections;
-        for (const auto& r : server_.requests())
+        for (const auto& r : server.requests())
             if (r.range != "-")
                 connections.push_back(r.connection);
         ASSERT_EQ(connections.size(), 6u);
         for (long c : connections)
             EXPECT_EQ(c, connections.front());
     }
-
-    Site site_;
-    test_support::NginxServer server_{site_.folder()};
-    BadServer dropping_{BadServer::Manner::Close};
-    test_support::ScratchDir scratch_;
 };
 
-TEST_F(NetworkProgram, RunsOnLinux) {
-    const fs::path program = scratch_ / "network_probe";
-    test_support::assemble_program(program, kNative, kImage, {"internet"},
-                                   "gs-network-" + std::to_string(getpid()));
-    write_script();
-    fs::create_directories(scratch_ / "tmp");
-    auto result =
-        test_support::run({program.string()}, {"TMPDIR=" + (scratch_ / "tmp").string(),
-                                               "WJRT_SCRIPT=" + (scratch_ / "script").string(),
-                                               "WJRT_TRANSCRIPT=" + transcript().string()});
+TEST_P(NetworkProgram, Runs) {
+    Site site;
+    const test_support::NginxServer& server = serve(site.folder());
+    BadServer dropping(BadServer::Manner::Close);
+    auto result = run(
+        probe(), {.script = "type 编辑框_地址 \"" + server.address() + "\"\ntype 编辑框_断开 \"" +
+                            dropping.address() + "\"\nclick 按钮_开始\n"});
     EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(reports(test_support::read_text(transcript())), expected_reports())
-        << test_support::read_text(transcript());
-    expect_one_connection_for_ranges();
+    EXPECT_EQ(reports(result.transcript), expected_reports(windows() ? "0" : "-1"))
+        << result.transcript;
+    expect_one_connection_for_ranges(server);
 }
 
-TEST_F(NetworkProgram, ReleasingAForeignHandleEndsTheProgram) {
-    const fs::path program = scratch_ / "network_probe";
-    test_support::assemble_program(program, kNative, kImage, {"internet"},
-                                   "gs-network-" + std::to_string(getpid()));
-    std::ofstream(scratch_ / "script") << "click 按钮_外来\n";
-    fs::create_directories(scratch_ / "tmp");
-    auto result =
-        test_support::run({program.string()}, {"TMPDIR=" + (scratch_ / "tmp").string(),
-                                               "WJRT_SCRIPT=" + (scratch_ / "script").string(),
-                                               "WJRT_TRANSCRIPT=" + transcript().string()});
+TEST_P(NetworkProgram, ReleasingAForeignHandleEndsTheProgram) {
+    auto result = run(probe(), {.script = "click 按钮_外来\n"});
     EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_NE(test_support::read_text(transcript())
-                  .find("msgbox title=\"Error\" icon=error buttons=ok text=\"The object handle 77 "
-                        "is not one the program holds.\""),
-              std::string::npos)
-        << test_support::read_text(transcript());
+    EXPECT_TRUE(
+        result.contains("msgbox title=\"Error\" icon=error buttons=ok text=\"The object handle 77 "
+                        "is not one the program holds.\""))
+        << result.transcript;
 }
 
-TEST_F(NetworkProgram, RunsUnderWine) {
-    auto& wine = test_support::WineSession::ensure();
-    if (wine.state() == test_support::WineSession::State::NotInstalled)
-        GTEST_SKIP() << wine.message();
-    ASSERT_EQ(wine.state(), test_support::WineSession::State::Running) << wine.message();
-    const fs::path program = scratch_ / "network_probe.exe";
-    test_support::assemble_program(program, kWinX64, kImage, {"internet"},
-                                   "gs-network-" + std::to_string(getpid()));
-    write_script();
-    std::vector<std::string> environment = wine.environment();
-    environment.push_back("WJRT_SCRIPT=" + test_support::windows_path(scratch_ / "script"));
-    environment.push_back("WJRT_TRANSCRIPT=" + test_support::windows_path(transcript()));
-    auto result = test_support::run({wine.wine(), program.string()}, environment, 120);
-    EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(reports(test_support::read_text(transcript())), expected_reports("0"))
-        << test_support::read_text(transcript());
-    expect_one_connection_for_ranges();
-}
+INSTANTIATE_TEST_SUITE_P(Systems, NetworkProgram, test_support::both_systems(),
+                         test_support::system_test_name);
 
 }  // namespace
 }  // namespace network_test

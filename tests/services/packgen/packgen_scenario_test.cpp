@@ -1,4 +1,5 @@
-// The package generator (build/linux-x64/packgen/packgen) driven by scripts:
+// The package generator (build/linux-x64/packgen/packgen, and the win-x64
+// program of the same image under wine64) driven by scripts:
 // the folder choice, the analysis and the generation, judged by the files it
 // writes (manifest bytes in GBK, archives and their single entries, the notes
 // file, the version folders, the baseline beside the program) and by what it
@@ -21,16 +22,16 @@
 
 #include "common/base/encoding.h"
 #include "tests/support/picture.h"
-#include "tests/support/test_support.h"
-#include "tests/support/wine_session.h"
+#include "tests/support/scenario.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using test_support::read_text;
 
+using test_support::System;
+
 const fs::path kNative = NATIVE_BUILD_DIR;
-const fs::path kWinX64 = WIN_X64_DIR;
 
 // Fixed last-write times of the release files.
 constexpr time_t kFirstTime = 1700000000;   // 2023-11-14 22:13:20 UTC
@@ -172,35 +173,26 @@ std::pair<int, int> main_client_origin(const Picture& p) {
 const char* const kDone = "更新文件生成完毕！";
 const char* const kNothing = "抱歉！没有检测到需要更新的文件！";
 
-struct Outcome {
-    int exit_code = -1;
-    std::string transcript;
-    std::string err;
-};
+using Outcome = test_support::ScenarioResult;
 
-class Packgen : public ::testing::Test {
+class Packgen : public test_support::ScenarioTest {
   protected:
-    static void SetUpTestSuite() {
-        suite_ = new test_support::ScratchDir;
-        fs::create_directories(*suite_ / "tmp");
-    }
-    static void TearDownTestSuite() {
-        delete suite_;
-        suite_ = nullptr;
-    }
-
     void SetUp() override {
-        release_ = u8path((scratch_.path() / "发布").string());
+        ScenarioTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        release_ = u8path((scenario().folder() / "发布").string());
         fs::create_directories(release_);
-        place_program(scratch_.path() / "program");
+        place_program(scenario().folder() / "program");
     }
 
     // The generator in `folder`: its baseline copy goes beside it.
     void place_program(const fs::path& folder) {
-        program_ = folder / "packgen";
+        const fs::path built =
+            windows() ? program("packgen", {"eCompress"}) : kNative / "packgen" / "packgen";
+        program_ = folder / scenario().executable_name("packgen");
         fs::create_directories(folder);
-        fs::copy_file(kNative / "packgen" / "packgen", program_,
-                      fs::copy_options::overwrite_existing);
+        fs::copy_file(built, program_, fs::copy_options::overwrite_existing);
     }
 
     fs::path version_folder(const std::string& version) const {
@@ -209,22 +201,14 @@ class Packgen : public ::testing::Test {
     fs::path notes_file() const { return release_ / u8path("更新说明.TXT"); }
 
     Outcome run(const std::string& script) {
-        const fs::path script_file = scratch_.path() / "script";
-        const fs::path transcript = scratch_.path() / "transcript";
-        write_file(script_file, script);
-        fs::remove(transcript);
-        auto result =
-            test_support::run({program_.string()}, {"TMPDIR=" + (*suite_ / "tmp").string(),
-                                                    "WJRT_SCRIPT=" + script_file.string(),
-                                                    "WJRT_TRANSCRIPT=" + transcript.string()});
-        Outcome outcome{result.exit_code, read_text(transcript), result.err};
+        Outcome outcome = ScenarioTest::run(program_, {.script = script});
         EXPECT_EQ(outcome.exit_code, 0) << outcome.err << outcome.transcript;
         return outcome;
     }
 
     // Choosing the release folder (the same folder again when asked), then
     // the version and notes, then Generate and the answers it needs.
-    static std::string choose(const fs::path& folder) { return choose_text(folder.string()); }
+    std::string choose(const fs::path& folder) const { return choose_text(host_path(folder)); }
     static std::string choose_text(const std::string& folder) {
         return "click 图形按钮_程序目录选择\nchoose-folder " + folder + "\n";
     }
@@ -289,7 +273,8 @@ class Packgen : public ::testing::Test {
         std::vector<Section> sections = {{"a.txt", "\\a.txt", release_ / "a.txt", others_packed}};
         // The generator itself when it stands in the release folder.
         if (program_.parent_path() == release_)
-            sections.push_back({"packgen", "\\packgen", program_, others_packed});
+            sections.push_back({program_.filename().string(), "\\" + program_.filename().string(),
+                                program_, others_packed});
         sections.insert(sections.end(),
                         {{"更新说明.TXT", "\\更新说明.TXT", notes_file(), notes_packed},
                          {"x.dll", "\\Data\\x.dll", release_ / "Data" / "x.dll", x_packed},
@@ -305,15 +290,11 @@ class Packgen : public ::testing::Test {
         ASSERT_TRUE(r.transcript.find(message(kDone)) != std::string::npos) << r.transcript;
     }
 
-    test_support::ScratchDir scratch_;
     fs::path release_;
     fs::path program_;
-    static test_support::ScratchDir* suite_;
 };
 
-test_support::ScratchDir* Packgen::suite_ = nullptr;
-
-TEST_F(Packgen, FirstReleaseListsAndPacksEveryFile) {
+TEST_P(Packgen, FirstReleaseListsAndPacksEveryFile) {
     make_release();
     const std::string script = choose(release_) +
                                "expect-text 编辑框_前次版本号 \"首次发行\"\n"
@@ -348,7 +329,7 @@ TEST_F(Packgen, FirstReleaseListsAndPacksEveryFile) {
 // did not show it (it changed after the analysis). The generator may also
 // stand in the release folder itself, where baseline and manifest are one
 // file.
-TEST_F(Packgen, SecondReleasePacksWhatChangedSinceTheFirst) {
+TEST_P(Packgen, SecondReleasePacksWhatChangedSinceTheFirst) {
     struct Case {
         const char* what;
         std::optional<std::string> notes;  // typed into the notes box, or kept
@@ -403,9 +384,9 @@ TEST_F(Packgen, SecondReleasePacksWhatChangedSinceTheFirst) {
 // included, hold nothing to publish; a folder inside the upload folder is not
 // analysed at all, nor a drive or file system root, nor a cancelled choice:
 // each leaves an empty list, so Generate finds nothing.
-TEST_F(Packgen, FoldersThatHoldNothingToPublish) {
+TEST_P(Packgen, FoldersThatHoldNothingToPublish) {
     make_release();
-    write_file(scratch_.path() / "update" / "a.txt", "inside a release folder named update");
+    write_file(scenario().folder() / "update" / "a.txt", "inside a release folder named update");
     write_file(version_folder("0.9") / "old.zip", "an earlier upload");
     struct Case {
         const char* what;
@@ -413,8 +394,8 @@ TEST_F(Packgen, FoldersThatHoldNothingToPublish) {
         bool analysed;
     };
     const Case cases[] = {
-        {"release folder named update", "choose-folder " + (scratch_.path() / "update").string(),
-         true},
+        {"release folder named update",
+         "choose-folder " + (scenario().folder() / "update").string(), true},
         {"inside the upload folder", "choose-folder " + version_folder("0.9").string(), false},
         {"file system root", "choose-folder /", false},
         {"cancelled", "cancel-folder", false},
@@ -439,14 +420,14 @@ TEST_F(Packgen, FoldersThatHoldNothingToPublish) {
 }
 
 // Choosing the folder that the box already shows analyses it again.
-TEST_F(Packgen, TheSameFolderChosenAgainIsAnalysedAgain) {
+TEST_P(Packgen, TheSameFolderChosenAgainIsAnalysedAgain) {
     make_release();
     Outcome r = run(choose(release_) + choose(release_) + "close\n");
     EXPECT_EQ(count_of(r.transcript, status("  找到 3 个文件需要更新！")), 2u) << r.transcript;
     EXPECT_EQ(count_of(r.transcript, "list-insert"), 6u) << r.transcript;
 }
 
-TEST_F(Packgen, DuplicateNamesAreRefused) {
+TEST_P(Packgen, DuplicateNamesAreRefused) {
     write_file(release_ / "a" / "readme.txt", "one");
     write_file(release_ / "b" / "readme.txt", "two");
     write_file(release_ / "c.txt", "three");
@@ -467,7 +448,7 @@ TEST_F(Packgen, DuplicateNamesAreRefused) {
 // release folder's root has the name of a file in a subfolder. The second
 // archive would overwrite the first, so the generation stops and the
 // manifest is not written.
-TEST_F(Packgen, DuplicateNamesMetDuringTheGenerationStopIt) {
+TEST_P(Packgen, DuplicateNamesMetDuringTheGenerationStopIt) {
     write_file(release_ / "Docs" / "更新说明.TXT", "notes of a component");
     Outcome r = run(generate_script("1.0", std::nullopt));
     EXPECT_TRUE(in_order(r.transcript,
@@ -483,7 +464,7 @@ TEST_F(Packgen, DuplicateNamesMetDuringTheGenerationStopIt) {
 
 // A version that was generated before: Cancel leaves everything as it was,
 // OK replaces the version folder as a whole.
-TEST_F(Packgen, AnExistingVersionFolderIsReplacedOnlyWhenConfirmed) {
+TEST_P(Packgen, AnExistingVersionFolderIsReplacedOnlyWhenConfirmed) {
     first_release();
     const std::string manifest = read_text(release_ / "up.dat");
     const auto archives = names_in(version_folder("1.0"));
@@ -510,7 +491,7 @@ TEST_F(Packgen, AnExistingVersionFolderIsReplacedOnlyWhenConfirmed) {
 // than a file name can be): the generation says so instead of reporting
 // success, and the release folder's manifest stays as the last good
 // generation left it.
-TEST_F(Packgen, AFailedArchiveLeavesThePreviousManifest) {
+TEST_P(Packgen, AFailedArchiveLeavesThePreviousManifest) {
     first_release();
     const std::string manifest = read_text(release_ / "up.dat");
     const std::string name = std::string(249, 'n') + ".bin";  // 253 bytes, + ".zip" is 257
@@ -528,7 +509,7 @@ TEST_F(Packgen, AFailedArchiveLeavesThePreviousManifest) {
 // What Generate refuses before it touches a file: no version, and a version
 // that is no bare folder name (it would name a folder outside the upload
 // folder, which Generate deletes and rewrites).
-TEST_F(Packgen, VersionTextsThatCannotNameAVersionFolder) {
+TEST_P(Packgen, VersionTextsThatCannotNameAVersionFolder) {
     make_release();
     struct Case {
         const char* version;
@@ -555,56 +536,31 @@ TEST_F(Packgen, VersionTextsThatCannotNameAVersionFolder) {
 // windows: the transcript of the headless Linux run (folder paths aside) and
 // the same files. On the way it takes the pictures of the main window after
 // the generation and of the usage window.
-TEST_F(Packgen, FirstReleaseOnRealWindowsUnderWine) {
-    auto& wine = test_support::WineSession::ensure();
-    if (wine.state() == test_support::WineSession::State::NotInstalled)
-        GTEST_SKIP() << wine.message();
-    for (const fs::path& part :
-         {fs::path("loader") / "stub.exe", fs::path("runtime") / "kernel" / "krnln.fne",
-          fs::path("runtime") / "libraries" / "eCompress.fne"}) {
-        if (!fs::exists(kWinX64 / part))
-            GTEST_SKIP() << "the win-x64 target is not built: no " << part;
-    }
-    ASSERT_EQ(wine.state(), test_support::WineSession::State::Running) << wine.message();
+using PackgenOnRealWindows = Packgen;
+
+TEST_P(PackgenOnRealWindows, FirstReleaseLeavesTheHeadlessTranscript) {
     const std::string steps =
         "type 编辑框_本次版本号 \"1.0\"\nclick 图形按钮_生成更新文件\nanswer ok\n"
         "capture \"packgen-main.png\"\nclick 图形按钮_帮助\nexpect-window 52010002\n"
         "capture \"packgen-help.png\"\nclose\nexpect-window 52010001\nclose\n";
 
     // What the headless Linux run writes and shows.
+    test_support::ScenarioRun headless_run(System::linux_x64);
+    const fs::path linux_program = headless_run.folder() / "packgen";
+    fs::copy_file(kNative / "packgen" / "packgen", linux_program);
     make_release();
-    const std::string headless = run(choose(release_) + steps).transcript;
+    const Outcome reference =
+        headless_run.run(linux_program, {.script = choose_text(release_.string()) + steps});
+    EXPECT_EQ(reference.exit_code, 0) << reference.err;
+    const std::string& headless = reference.transcript;
     ASSERT_TRUE(headless.find(message(kDone)) != std::string::npos) << headless;
     const auto sections = release_sections(true, true, true);
 
     fs::remove_all(release_);
     make_release();
-    program_ = scratch_.path() / "program" / "packgen.exe";
-    test_support::assemble_program(program_, kWinX64, kNative / "images" / "packgen-x86-64.img",
-                                   {"eCompress"}, "packgen-wine-" + std::to_string(getpid()));
-    const fs::path pictures = scratch_.path() / "pictures";
-    fs::create_directories(pictures);
-    const fs::path script = scratch_.path() / "script";
-    const fs::path transcript = scratch_.path() / "transcript";
-    const std::string folder = test_support::windows_path(release_);
-    write_file(script, choose_text(folder) + steps);
-    fs::remove(transcript);  // the headless run's; transcripts are appended to
-    std::vector<std::string> environment;
-    for (const std::string& entry : wine.environment()) {
-        if (!entry.starts_with("WJRT_UI="))
-            environment.push_back(entry);
-    }
-    environment.push_back("WJRT_UI=win32");
-    environment.push_back("WJRT_SCRIPT=" + test_support::windows_path(script));
-    environment.push_back("WJRT_TRANSCRIPT=" + test_support::windows_path(transcript));
-    environment.push_back("WJRT_CAPTURE_DIR=" + test_support::windows_path(pictures));
-    auto result = test_support::run({wine.wine(), program_.string()}, environment, 120);
-    EXPECT_EQ(result.exit_code, 0) << result.err;
-    // The transcript doubles backslashes inside quotes.
-    std::string shown;
-    for (char c : folder)
-        shown += c == '\\' ? "\\\\" : std::string(1, c);
-    std::string real = read_text(transcript);
+    const Outcome r = run(choose(release_) + steps);
+    const std::string shown = scenario().shown_path(release_);
+    std::string real = r.transcript;
     for (size_t at = real.find(shown); at != std::string::npos;
          at = real.find(shown, at + release_.string().size()))
         real.replace(at, shown.size(), release_.string());
@@ -614,9 +570,9 @@ TEST_F(Packgen, FirstReleaseOnRealWindowsUnderWine) {
     EXPECT_EQ(read_text(release_ / "up.dat"),
               expected_manifest(sections, "1.0", version_folder("1.0")));
     expect_archives(sections, "1.0");
+    const fs::path pictures = scenario().pictures();
     EXPECT_EQ(names_in(pictures),
               (std::vector<std::string>{"packgen-help.png", "packgen-main.png"}));
-
     // The windows at their outer sizes.
     const Picture help = read_png(pictures / "packgen-help.png");
     EXPECT_EQ(std::make_pair(help.width, help.height), std::make_pair(498, 345));
@@ -669,7 +625,7 @@ TEST_F(Packgen, FirstReleaseOnRealWindowsUnderWine) {
     }
 }
 
-TEST_F(Packgen, HelpWindowShowsTheUsageText) {
+TEST_P(Packgen, HelpWindowShowsTheUsageText) {
     const std::string help =
         "    一直想写个方便点的升级程序，这个星期总算有时间弄了，放出来给大家试试。\\r\\n"
         "\\r\\n"
@@ -704,5 +660,13 @@ TEST_F(Packgen, HelpWindowShowsTheUsageText) {
                                         "window-close 0x52010002 \"使用说明\"\n", "end 0\n"}))
         << r.transcript;
 }
+
+// Without windows on Linux and under wine64; on real windows the first
+// release (above).
+INSTANTIATE_TEST_SUITE_P(Systems, Packgen, test_support::both_systems(),
+                         test_support::system_test_name);
+
+INSTANTIATE_TEST_SUITE_P(Systems, PackgenOnRealWindows, ::testing::Values(System::win_x64_windows),
+                         test_support::system_test_name);
 
 }  // namespace

@@ -1,7 +1,7 @@
-// The backend with real windows under wine64 and the virtual display: the
-// example application leaves the transcript of a headless run, and pictures
-// of the windows show what a person would notice — each unit at its place,
-// in its colours, with its text.
+// The backend with real windows under wine64 and the virtual display:
+// pictures of a gallery of every unit type show what a person would notice —
+// each unit at its place, in its colours, with its text. (The example
+// application's scenario on real windows is one of its scenario tests.)
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -9,19 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "loader/package/writer.h"
 #include "tests/support/picture.h"
-#include "tests/support/test_support.h"
-#include "tests/support/wine_session.h"
+#include "tests/support/scenario.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using test_support::read_bytes;
-using test_support::read_text;
-
-const fs::path kNative = NATIVE_BUILD_DIR;
-const fs::path kWinX64 = WIN_X64_DIR;
+using test_support::System;
 
 using test_support::Picture;
 using test_support::read_png;
@@ -58,105 +52,10 @@ std::pair<int, int> client_origin(const Picture& p, Rgb background) {
     return {-1, -1};
 }
 
-const char* const kHelloScript = R"(expect-window 52010001
-capture "hello-main.png"
-select 列表框_名单 1
-click 按钮_问候
-answer ok
-type 编辑框_名字 "王五"
-click 按钮_添加
-click 按钮_设置
-expect-window 52010002
-capture "hello-settings.png"
-type 编辑框_编号 "2"
-click 单选框_句号
-click 按钮_确定
-expect-window 52010001
-select 列表框_名单 2
-click 按钮_问候
-answer ok
-click 按钮_删除
-answer yes
-click 按钮_设置
-type 编辑框_编号 "3"
-close
-select 列表框_名单 0
-click 按钮_问候
-answer ok
-close
-)";
-
-class RealWindows : public ::testing::Test {
+class RealWindows : public test_support::ScenarioTest {
   protected:
-    void SetUp() override {
-        auto& wine = test_support::WineSession::ensure();
-        if (wine.state() == test_support::WineSession::State::NotInstalled)
-            GTEST_SKIP() << wine.message();
-        ASSERT_EQ(wine.state(), test_support::WineSession::State::Running) << wine.message();
-        fs::create_directories(dir_ / "tmp");
-    }
-
-    fs::path path(const std::string& name) const { return dir_ / name; }
-
-    // Runs the program with the script; the transcript, exit code and
-    // standard error. The pictures go to the scratch folder.
-    test_support::RunResult run(const std::vector<std::string>& command, const std::string& script,
-                                bool windows) {
-        test_support::write_bytes(
-            path("script"),
-            std::span(reinterpret_cast<const uint8_t*>(script.data()), script.size()));
-        fs::remove(path("transcript"));
-        std::vector<std::string> environment;
-        if (windows) {
-            auto& wine = test_support::WineSession::ensure();
-            for (const std::string& entry : wine.environment()) {
-                if (!entry.starts_with("WJRT_UI="))
-                    environment.push_back(entry);
-            }
-            environment.push_back("WJRT_UI=win32");
-            environment.push_back("WJRT_SCRIPT=" + test_support::windows_path(path("script")));
-            environment.push_back("WJRT_TRANSCRIPT=" +
-                                  test_support::windows_path(path("transcript")));
-            environment.push_back("WJRT_CAPTURE_DIR=" + test_support::windows_path(dir_.path()));
-        } else {
-            environment = {"TMPDIR=" + path("tmp").string(),
-                           "WJRT_SCRIPT=" + path("script").string(),
-                           "WJRT_TRANSCRIPT=" + path("transcript").string()};
-        }
-        return test_support::run(command, environment);
-    }
-
-    std::string wine() const { return test_support::WineSession::ensure().wine(); }
-
-    test_support::ScratchDir dir_;
+    fs::path gallery() { return program("gallery", {"iext", "HtmlView", "eCompress"}); }
 };
-
-// The whole scenario of the example application on real controls: the same
-// transcript as without windows, and its two windows at their outer sizes.
-TEST_F(RealWindows, ExampleApplicationLeavesTheHeadlessTranscript) {
-    const fs::path linux_program = path("hello");
-    test_support::assemble_program(linux_program, kNative, kNative / "images" / "hello-x86-64.img",
-                                   {}, "gs-winui-" + std::to_string(getpid()));
-    auto headless = run({linux_program.string()}, kHelloScript, false);
-    ASSERT_EQ(headless.exit_code, 0) << headless.err;
-    const std::string expected = read_text(path("transcript"));
-
-    const fs::path program = path("hello.exe");
-    test_support::assemble_program(program, kWinX64, kNative / "images" / "hello-x86-64.img", {},
-                                   "gs-winui-" + std::to_string(getpid()));
-    auto real = run({wine(), program.string()}, kHelloScript, true);
-    EXPECT_EQ(real.exit_code, 0) << real.err;
-    EXPECT_EQ(read_text(path("transcript")), expected);
-
-    const std::pair<const char*, std::pair<int, int>> windows[] = {
-        {"hello-main.png", {360, 260}}, {"hello-settings.png", {280, 190}}};
-    for (const auto& [file, size] : windows) {
-        SCOPED_TRACE(file);
-        const Picture picture = read_png(path(file));
-        EXPECT_EQ(picture.width, size.first);
-        EXPECT_EQ(picture.height, size.second);
-    }
-}
 
 const Rgb kBackground{0x20, 0x40, 0x80};  // the gallery window's 0x804020
 const Rgb kWhite{255, 255, 255};
@@ -181,14 +80,10 @@ close
 // where it shows some; a transparent label on the window's colour; the
 // picture button's face swapped by the program; a modal window whose owner
 // the system no longer lets take input.
-TEST_F(RealWindows, EveryUnitTypeAsAPersonSeesIt) {
-    const fs::path program = path("gallery.exe");
-    test_support::assemble_program(program, kWinX64, kNative / "images" / "gallery-x86-64.img",
-                                   {"iext", "HtmlView", "eCompress"},
-                                   "gs-winui-g-" + std::to_string(getpid()));
-    auto result = run({wine(), program.string()}, kGalleryScript, true);
+TEST_P(RealWindows, EveryUnitTypeAsAPersonSeesIt) {
+    auto result = run(gallery(), {.script = kGalleryScript});
     EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(read_text(path("transcript")), R"(window-open 0x52010001 "样品"
+    EXPECT_EQ(result.transcript, R"(window-open 0x52010001 "样品"
 user-click 图形按钮1
 unit-text 标签_报告 "换脸"
 user-click 透明标签1
@@ -204,7 +99,7 @@ window-close 0x52010001 "样品"
 end 0
 )");
 
-    const Picture before = read_png(path("gallery.png"));
+    const Picture before = read_png(scenario().pictures() / "gallery.png");
     ASSERT_EQ(before.width, 420);
     ASSERT_EQ(before.height, 320);
     const auto [x0, y0] = client_origin(before, kBackground);
@@ -245,29 +140,24 @@ end 0
     }
 
     // The program gave the picture button its other face.
-    const Picture after = read_png(path("gallery-swapped.png"));
+    const Picture after = read_png(scenario().pictures() / "gallery-swapped.png");
     ASSERT_EQ(after.width, 420);
     EXPECT_GE(share(after, x0 + 220, y0 + 120, 40, 40, kGreen), 0.9);
 }
 
+INSTANTIATE_TEST_SUITE_P(Systems, RealWindows, ::testing::Values(System::win_x64_windows),
+                         test_support::system_test_name);
+
 // Without windows the same clicks reach the program: a click on the
-// transparent label is its left button pressed in its middle.
-TEST(Headless, GalleryClicksReachTheProgram) {
-    test_support::ScratchDir dir;
-    fs::create_directories(dir / "tmp");
-    const fs::path program = dir / "gallery";
-    test_support::assemble_program(program, kNative, kNative / "images" / "gallery-x86-64.img",
-                                   {"iext", "HtmlView", "eCompress"},
-                                   "gs-winui-h-" + std::to_string(getpid()));
-    const std::string script = "capture \"ignored.png\"\nclick 图形按钮1\nclick 透明标签1\nclose\n";
-    test_support::write_bytes(
-        dir / "script", std::span(reinterpret_cast<const uint8_t*>(script.data()), script.size()));
-    auto result =
-        test_support::run({program.string()}, {"TMPDIR=" + (dir / "tmp").string(),
-                                               "WJRT_SCRIPT=" + (dir / "script").string(),
-                                               "WJRT_TRANSCRIPT=" + (dir / "transcript").string()});
+// transparent label is its left button pressed in its middle; a picture
+// asked for is not taken.
+using Headless = RealWindows;
+
+TEST_P(Headless, GalleryClicksReachTheProgram) {
+    auto result = run(gallery(), {.script = "capture \"ignored.png\"\nclick 图形按钮1\n"
+                                            "click 透明标签1\nclose\n"});
     EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(read_text(dir / "transcript"), R"(window-open 0x52010001 "样品"
+    EXPECT_EQ(result.transcript, R"(window-open 0x52010001 "样品"
 user-click 图形按钮1
 unit-text 标签_报告 "换脸"
 user-click 透明标签1
@@ -276,7 +166,11 @@ user-close 0x52010001
 window-close 0x52010001 "样品"
 end 0
 )");
-    EXPECT_FALSE(fs::exists(dir / "ignored.png"));
+    EXPECT_FALSE(fs::exists(scenario().pictures() / "ignored.png"));
+    EXPECT_FALSE(fs::exists(scenario().folder() / "ignored.png"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Systems, Headless, test_support::both_systems(),
+                         test_support::system_test_name);
 
 }  // namespace
