@@ -259,6 +259,9 @@ void FaultHttpServer::reply(int s, const Request& request, Fault fault, bool& ke
         case Fault::TotalChanged:
             total = std::to_string(size + 1);
             break;
+        case Fault::Total2GB:
+            total = "2147483648";
+            break;
         case Fault::LastBeforeFirst:
             shown_last = first - 1;
             break;

@@ -32,7 +32,8 @@ class FaultHttpServer {
         NoTotal,          // Content-Range "bytes a-b/*"
         TotalNotNumber,   // Content-Range "bytes a-b/many"
         TotalChanged,     // Content-Range total one more than the buffer's length
-        LastBeforeFirst,  // Content-Range "bytes a-(a-1)/N", the body as asked
+        Total2GB,         // Content-Range total 2147483648, the range and body as asked
+        LastBeforeFirst,  // Content-Range "bytes a-(a-1)/N" (a above 0), the body as asked
         ShortBody,        // the range's Content-Range, half its body (Content-Length matches)
         NoContentRange,   // 206 without Content-Range
         DropMidBody,      // announces the whole range, sends half of it, closes

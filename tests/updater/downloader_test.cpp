@@ -32,6 +32,7 @@ const char kLengthChanged[] = "服务器上的文件长度已改变！";
 const char kLengthMismatch[] = "服务器上的文件长度与本地文件不符！";
 const char kConnectionFailed[] = "网络连接失败，建议重试。";
 const char kTimeOut[] = "数据下载超时，建议重试。";
+const char kTooLarge[] = "文件超过2GB，无法下载！";
 
 std::vector<uint8_t> content(size_t size) {
     std::vector<uint8_t> bytes(size);
@@ -264,6 +265,8 @@ INSTANTIATE_TEST_SUITE_P(
                   kLengthChanged,
                   {range(0), range(10240)},
                   10240},
+        // Beyond the 32-bit counters: refused before anything is written.
+        FaultCase{"TotalOf2GB", {Fault::Total2GB}, 0, "", kTooLarge, {range(0)}, 0},
         FaultCase{"LastBeforeFirst",
                   {Fault::None, Fault::LastBeforeFirst},
                   0,
@@ -441,6 +444,16 @@ TEST_F(DownloaderLife, AbortFromAProgressReport) {
     EXPECT_EQ(run({{address(), "", "abort-in-report"}, {address(), "", ""}}),
               (std::vector<std::string>{
                   "init 1", progress(40), finish(-1, 40, ""), "result 0 ", "init 0", progress(81),
+                  progress(100), finish(206, 100, kDone), std::string("result 1 ") + kDone}));
+    EXPECT_EQ(local_bytes(), whole_);
+}
+
+// Reset from a progress report ends the transfer like Abort; the request
+// object is released only after it, and the next Init makes a new one.
+TEST_F(DownloaderLife, ResetFromAProgressReport) {
+    EXPECT_EQ(run({{address(), "", "reset-in-report"}, {address(), "", ""}}),
+              (std::vector<std::string>{
+                  "init 1", progress(40), finish(-1, 40, ""), "result 0 ", "init 1", progress(81),
                   progress(100), finish(206, 100, kDone), std::string("result 1 ") + kDone}));
     EXPECT_EQ(local_bytes(), whole_);
 }

@@ -11,8 +11,8 @@
 // Manners: "init-twice" calls Init again with other handlers, whose
 // reports would read "other-progress"/"other-finish"; "set-in-report" calls
 // SetUrl and SetSavePath from both reports (reporting "<n> set-save-path
-// <1|0>"); "abort-in-report" aborts from the first progress report;
-// "download-in-report" starts another Download from the first progress
+// <1|0>"); "abort-in-report" aborts and "reset-in-report" resets from the
+// first progress report; "download-in-report" starts another Download from the first progress
 // report; "download-first" calls Download before Init ("<n> before-init
 // <1|0> <last message>").
 #include "common/manifest/text_buffer.h"
@@ -106,6 +106,8 @@ void on_progress(const char* save_path, int32_t total, int32_t speed, int32_t pe
         return;
     if (manner_is("abort-in-report"))
         g_state->downloader.Abort();
+    if (manner_is("reset-in-report"))
+        g_state->downloader.Reset();
     if (manner_is("download-in-report")) {
         const bool nested = g_state->downloader.Download();
         TextBuffer line;
