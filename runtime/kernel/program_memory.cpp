@@ -8,22 +8,25 @@ namespace kernel {
 
 namespace {
 
-thread_local uintptr_t t_stack_floor = 0;
+// The program runs on one thread. (Not thread_local: dynamic TLS in a
+// loaded library trips the leak checker's scan at exit.) A floor outside the
+// calling thread's stack is not used.
+uintptr_t g_stack_floor = 0;
 
 }  // namespace
 
-ProgramCall::ProgramCall(const void* frame) : outer_(t_stack_floor) {
+ProgramCall::ProgramCall(const void* frame) : outer_(g_stack_floor) {
     // Above the frame: the saved frame pointer and the return address, then
     // the caller's frame (the same on i386 and x86-64, either convention).
-    t_stack_floor = reinterpret_cast<uintptr_t>(frame) + 2 * sizeof(void*);
+    g_stack_floor = reinterpret_cast<uintptr_t>(frame) + 2 * sizeof(void*);
 }
 
 ProgramCall::~ProgramCall() {
-    t_stack_floor = outer_;
+    g_stack_floor = outer_;
 }
 
 uintptr_t ProgramCall::stack_floor() {
-    return t_stack_floor;
+    return g_stack_floor;
 }
 
 size_t ProgramMemory::readable_in_block(uintptr_t at) const {
