@@ -1,5 +1,6 @@
 #include "runtime/kernel/runtime.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -55,6 +56,9 @@ void Runtime::run(const void* image) {
         fatal("The program image is invalid: " + bound.error());
     bound_ = bound.release_value();
     memory_.set_image(static_cast<uintptr_t>(bound_->placement.address), bound_->size);
+    memory_.set_segments(static_cast<uintptr_t>(bound_->code_address),
+                         bound_->model.code.data.size(),
+                         static_cast<uintptr_t>(bound_->var_address), bound_->model.var_size);
     auto windows = ui::WindowSystem::create(bound_->model.windows, *this);
     if (windows.is_error())
         fatal("The program image is invalid: " + windows.error());
@@ -138,6 +142,11 @@ intptr_t Runtime::dll_call(int32_t number, int32_t count, const intptr_t* argume
     if (count < 0 || count > kMaxDllArguments)
         fatal("A DLL call passes " + std::to_string(count) + " arguments; at most " +
               std::to_string(kMaxDllArguments) + " are supported.");
+    // What the arguments point to is the called function's business; the
+    // list of them the runtime reads itself.
+    if (count > 0 && !memory_.holds(arguments, static_cast<size_t>(count) * sizeof(intptr_t)))
+        fatal("The arguments of the call of " + declaration.function +
+              " do not lie inside the program's memory.");
     const DllCallResult result =
         call_dll_function(static_cast<uintptr_t>(address), arguments, count);
     if (!result.balanced)
@@ -155,6 +164,15 @@ int64_t Runtime::library_command(int32_t position, int32_t command,
     if (entry == nullptr)
         fatal("The support library " + bound_->model.libraries[static_cast<size_t>(position)].name +
               " offers no commands.");
+    // The library reads the block through the same checks (LibraryArguments);
+    // the block itself must be the program's before the library reads it.
+    if (arguments != nullptr &&
+        (!memory_.holds(arguments, sizeof arguments->count) ||
+         !memory_.holds(arguments, offsetof(RtArgumentBlock, arguments) +
+                                       size_t{arguments->count} * sizeof(RtArgument))))
+        fatal("The argument block of the command " + std::to_string(command) + " of the library " +
+              bound_->model.libraries[static_cast<size_t>(position)].name +
+              " does not lie inside the program's memory.");
     static const RtKernelServices services = {
         [](uint32_t size) { return Runtime::instance().heap_new(size); },
         [](void* block) { Runtime::instance().heap_free(block); },
@@ -261,51 +279,26 @@ void Runtime::run_mouse_handler(uint32_t code_offset, int32_t x, int32_t y, int3
         static_cast<uintptr_t>(bound_->code_offset_address(code_offset)))(x, y, keys);
 }
 
-intptr_t Runtime::service(int32_t number, intptr_t a, intptr_t b, intptr_t, intptr_t d) {
-    switch (number) {
-        case RT_SERVICE_FIND_FILE: {
-            // a: the pattern (a GBK text), or 0 to go on with the search that
-            // the variable at d holds; b: the attribute filter. Gives the
-            // next name as a new heap text, empty when the search is done.
-            auto* state = reinterpret_cast<uint32_t*>(d);
-            if (state == nullptr)
-                fatal("A file search was asked for without its search variable.");
-            if (a != 0) {
-                searches_.end(*state);
-                *state =
-                    searches_.start(reinterpret_cast<const char*>(a), static_cast<uint32_t>(b));
-            }
-            const std::string name = searches_.next(*state).value_or(std::string());
-            if (name.empty())
-                *state = 0;
-            auto* text = static_cast<char*>(heap_new(static_cast<uint32_t>(name.size() + 1)));
-            std::memcpy(text, name.c_str(), name.size() + 1);
-            return reinterpret_cast<intptr_t>(text);
-        }
-        case RT_SERVICE_END_FIND: {
-            auto* state = reinterpret_cast<uint32_t*>(a);
-            if (state != nullptr) {
-                searches_.end(*state);
-                *state = 0;
-            }
-            return 0;
-        }
-        case RT_SERVICE_ON_RELEASE:
-            release_ = reinterpret_cast<RtReleaseRoutine>(a);
-            return 0;
-        case RT_SERVICE_EMPTY_ARRAY: {
-            auto** variable = reinterpret_cast<RtArrayHeader**>(a);
-            if (variable == nullptr || b < 0)
-                fatal("An empty array was asked for without a variable.");
-            heap_free(*variable);
-            auto* array = static_cast<RtArrayHeader*>(heap_new(sizeof(RtArrayHeader)));
-            array->dimensions = 1;
-            array->count = 0;
-            *variable = array;
-            return 0;
-        }
+intptr_t Runtime::service(int32_t number, intptr_t a, intptr_t b, intptr_t c, intptr_t d) {
+    const RuntimeService* known = find_runtime_service(number);
+    if (known == nullptr)
+        fatal("Unknown runtime service " + std::to_string(number) + ".");
+    // The four values as a block typed by the service's entry, so that they
+    // pass the checks a kernel command's arguments pass.
+    struct {
+        uint32_t count = 4;
+        RtArgument arguments[4];
+    } block;
+    const intptr_t values[4] = {a, b, c, d};
+    for (size_t i = 0; i < 4; ++i) {
+        const auto value = static_cast<uint64_t>(static_cast<uintptr_t>(values[i]));
+        block.arguments[i] = {static_cast<uint32_t>(value), static_cast<uint32_t>(value >> 32),
+                              known->types[i]};
     }
-    fatal("Unknown runtime service " + std::to_string(number) + ".");
+    static_assert(sizeof block == offsetof(RtArgumentBlock, arguments) + 4 * sizeof(RtArgument));
+    const auto* arguments = reinterpret_cast<const RtArgumentBlock*>(&block);
+    return static_cast<intptr_t>(
+        known->run(Arguments(*this, Callee{"runtime service", number, known->name}, arguments)));
 }
 
 }  // namespace kernel

@@ -47,6 +47,10 @@ class Runtime final : public ui::Host {
     [[noreturn]] void fatal(const std::string& gbk_text) override;
 
     // ---- for the window system ----
+    int64_t text_length(const void* text) const override { return memory_.text_length(text); }
+    int64_t byte_array_length(const void* array) const override {
+        return memory_.byte_array_length(array);
+    }
     void run_handler(uint32_t code_offset) override;
     void run_mouse_handler(uint32_t code_offset, int32_t x, int32_t y, int32_t keys) override;
     [[noreturn]] void automation_failure(const std::string& utf8_text) override;
@@ -62,6 +66,9 @@ class Runtime final : public ui::Host {
     // them: a zero-terminated text, a byte array.
     intptr_t new_text(std::string_view text);
     intptr_t new_byte_array(std::span<const uint8_t> bytes);
+    // ---- for the runtime services ----
+    FileSearches& searches() { return searches_; }
+    void set_release_routine(RtReleaseRoutine routine) { release_ = routine; }
 
   private:
     Runtime() = default;

@@ -87,6 +87,77 @@ TEST_P(KernelChain, FileSearchThroughTheRuntime) {
         EXPECT_NE(text.find(line), std::string::npos) << text;
 }
 
+// Every address a program passes the runtime is checked before the runtime
+// reads, writes or calls it: a service's values, a property's text or
+// picture, a command's argument block, a DLL call's argument list. Each bad
+// one ends the program with a message naming the service, property, command
+// or call and what the address is not; the good ones work.
+TEST_P(KernelChain, AddressesTheProgramDoesNotOwnEndIt) {
+    // Under wine SetRect is the system's own, which does not check.
+    if (system() != test_support::System::linux_x64)
+        GTEST_SKIP() << "the runtime's own SetRect runs on Linux only";
+    const std::string image_name = "checks";
+    const std::vector<uint8_t> image = image_of(image_name);
+    const fs::path program = scenario().program_of_bytes(image_name, image);
+    auto good = run(program, {});
+    EXPECT_EQ(good.exit_code, 0) << good.err;
+    // A constant picture of the image; an empty array and a search state on
+    // the program's stack; SetRect refusing the const segment (0) and writing
+    // the stack (1, bottom 4).
+    EXPECT_EQ(good.transcript,
+              "window-open 0x52010001 \"\"\n"
+              "unit-text 标签_报告 \"图片 3 9\"\n"
+              "unit-text 标签_报告 \"栈 0 0 0\"\n"
+              "unit-text 标签_报告 \"矩形 0 1 4\"\n"
+              "script-end open=0x52010001\n"
+              "end 0\n");
+
+    const std::string text = " is not a text that ends inside the program's memory.";
+    const std::string state =
+        " (next file name) is not a variable of 4 bytes in memory the program may write.";
+    const std::string unit = " of the window 0x52010001 is not ";
+    const std::pair<const char*, std::string> cases[] = {
+        {"按钮_模式在外", "Argument 1 of the runtime service 0 (next file name)" + text},
+        {"按钮_模式无尾", "Argument 1 of the runtime service 0 (next file name)" + text},
+        {"按钮_状态在常量", "Argument 4 of the runtime service 0" + state},
+        {"按钮_状态在栈下", "Argument 4 of the runtime service 0" + state},
+        {"按钮_结束在代码",
+         "Argument 1 of the runtime service 1 (end file search) is not a variable of 4 bytes in "
+         "memory the program may write."},
+        {"按钮_数组变量过小",
+         "Argument 1 of the runtime service 2 (empty array) is not a variable of 8 bytes in "
+         "memory the program may write."},
+        {"按钮_释放在外",
+         "Argument 1 of the runtime service 3 (release routine) is not a routine in the "
+         "program's code."},
+        {"按钮_未知服务", "Unknown runtime service 9."},
+        {"按钮_文本在外", "The value written to property 1 of the unit 标签_报告 (0x16010001)" +
+                              unit + "a text that ends inside the program's memory."},
+        {"按钮_行无尾", "The value written to property 15 of the unit 列表框1 (0x16010002)" + unit +
+                            "a text that ends inside the program's memory."},
+        {"按钮_图片越界", "The value written to property 13 of the unit 图片框1 (0x16010003)" +
+                              unit + "a byte array on the runtime's heap or in the image."},
+        {"按钮_参数块在外",
+         "The argument block of the kernel command 1 does not lie inside the program's memory."},
+        {"按钮_参数块越界",
+         "The argument block of the kernel command 1 does not lie inside the program's memory."},
+        {"按钮_调用参数在外",
+         "The arguments of the call of SetRect do not lie inside the program's memory."},
+    };
+    for (const auto& [button, message] : cases) {
+        SCOPED_TRACE(button);
+        auto result = run(program, {.script = std::string("click ") + button + "\n"});
+        // The sanitizers would end a run that read or wrote where it must
+        // not with a report and another exit code.
+        EXPECT_EQ(result.exit_code, 0) << result.err;
+        const std::string& transcript_text = result.transcript;
+        const std::string ending = std::string("user-click ") + button +
+                                   "\nmsgbox title=\"Error\" icon=error buttons=ok text=\"" +
+                                   message + "\"\n";
+        EXPECT_TRUE(transcript_text.ends_with(ending)) << transcript_text;
+    }
+}
+
 // A damaged image ends with a message naming the cause, before any of its
 // code runs (no window opens).
 TEST_P(KernelChain, MalformedImagesAreRefusedBeforeTheyRun) {

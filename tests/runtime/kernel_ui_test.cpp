@@ -155,6 +155,8 @@ TEST(FormItems, HoldersGoingRoundInACircleAreRefused) {
         void automation_failure(const std::string&) override { std::abort(); }
         void end_program() override { std::abort(); }
         void* heap_new(uint32_t) override { return nullptr; }
+        int64_t text_length(const void*) const override { return -1; }
+        int64_t byte_array_length(const void*) const override { return -1; }
     } host;
     const std::pair<const char*, std::vector<uint32_t>> cases[] = {
         {"two units", {0x16010002, 0x16010001}},

@@ -62,7 +62,68 @@ TEST(ProgramMemory, ByteArraysMustFitTheirHeapBlock) {
         memory.remove_block(block.data());
     }
     uint8_t on_stack[16] = {1, 0, 0, 0, 1, 0, 0, 0};
-    EXPECT_EQ(memory.byte_array_length(on_stack), -1);  // arrays live on the heap only
+    EXPECT_EQ(memory.byte_array_length(on_stack), -1);  // no array of the program lives there
+
+    // A constant array of the image: header and elements inside the image.
+    std::vector<uint8_t> image(64);
+    const RtArrayHeader header{1, 8};
+    std::memcpy(image.data() + 40, &header, sizeof header);
+    memory.set_image(reinterpret_cast<uintptr_t>(image.data()), image.size());
+    EXPECT_EQ(memory.byte_array_length(image.data() + 40), 8);   // ends at the image's end
+    EXPECT_EQ(memory.byte_array_length(image.data() + 41), -1);  // count runs past it
+}
+
+// Where the runtime writes a variable for the program: its var segment, a
+// heap block, its stack; never the rest of the image, which is read-only.
+// A routine is called only in the code segment.
+TEST(ProgramMemory, VariablesOnlyWhereTheProgramWritesRoutinesOnlyInCode) {
+    kernel::ProgramMemory memory;
+    std::vector<uint8_t> image(4 * 64);
+    const auto base = reinterpret_cast<uintptr_t>(image.data());
+    uint8_t* const code = image.data() + 64;
+    uint8_t* const var = image.data() + 128;
+    memory.set_image(base, image.size());
+    memory.set_segments(base + 64, 32, base + 128, 16);
+    std::vector<uint8_t> block(8);
+    memory.add_block(block.data(), block.size());
+    uint32_t on_stack = 0;
+
+    EXPECT_TRUE(memory.writable(var, 16));
+    EXPECT_FALSE(memory.writable(var + 8, 16));      // runs past the var segment
+    EXPECT_FALSE(memory.writable(image.data(), 4));  // const
+    EXPECT_FALSE(memory.writable(code, 4));
+    EXPECT_FALSE(memory.writable(var + 16, 4));  // the image beyond var: not the program's
+    EXPECT_TRUE(memory.writable(block.data(), 8));
+    EXPECT_FALSE(memory.writable(block.data() + 4, 8));  // runs past the block
+    EXPECT_TRUE(memory.writable(&on_stack, sizeof on_stack));
+    EXPECT_FALSE(memory.writable(var, 0));
+    EXPECT_TRUE(memory.holds(image.data(), 4));  // still readable, as texts are
+
+    EXPECT_TRUE(memory.in_code(code));
+    EXPECT_TRUE(memory.in_code(code + 31));
+    EXPECT_FALSE(memory.in_code(code + 32));
+    EXPECT_FALSE(memory.in_code(image.data()));
+    EXPECT_FALSE(memory.in_code(block.data()));
+}
+
+// While a slot runs, the stack below its frame is the runtime's: neither
+// read nor written for the program; after it returns, the outer floor holds.
+[[gnu::noinline]] void below_a_slot(const kernel::ProgramMemory& memory, const char* above) {
+    char below[] = "runtime";
+    const kernel::ProgramCall call(__builtin_frame_address(0));
+    EXPECT_EQ(memory.text_length(above), 7);
+    EXPECT_EQ(memory.text_length(below), -1);
+    uint32_t variable = 0;
+    EXPECT_FALSE(memory.writable(&variable, sizeof variable));
+}
+
+TEST(ProgramMemory, TheStackBelowTheSlotIsNotTheProgramsWhileItRuns) {
+    kernel::ProgramMemory memory;
+    char program[] = "program";
+    EXPECT_EQ(kernel::ProgramCall::stack_floor(), 0u);
+    below_a_slot(memory, program);
+    EXPECT_EQ(kernel::ProgramCall::stack_floor(), 0u);
+    EXPECT_EQ(memory.text_length(program), 7);
 }
 
 }  // namespace

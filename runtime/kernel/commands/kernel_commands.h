@@ -1,5 +1,6 @@
 // The kernel commands, one group per service; each group lives in its own
-// file and lists its commands with their argument counts.
+// file and lists its commands with their argument counts. The runtime
+// services (service_commands.cpp) list the kinds of their four values.
 #pragma once
 
 #include <span>
@@ -18,5 +19,7 @@ std::span<const KernelCommand> event_commands();
 
 // The command numbered `number`, or null.
 const KernelCommand* find_kernel_command(int32_t number);
+// The runtime service numbered `number` (RT_SLOT_SERVICE), or null.
+const RuntimeService* find_runtime_service(int32_t number);
 
 }  // namespace kernel

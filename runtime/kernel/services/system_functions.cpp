@@ -46,7 +46,7 @@ SYSTEM_API intptr_t call_window_proc(intptr_t procedure, intptr_t window, intptr
     const auto* address = reinterpret_cast<const void*>(procedure);
     if (procedure == 0)
         return 0;
-    if (!runtime().memory().in_image(address))
+    if (!runtime().memory().in_code(address))
         runtime().fatal("CallWindowProcA was given no routine of the program.");
     return reinterpret_cast<WindowProcedure>(procedure)(window, static_cast<uint32_t>(message),
                                                         static_cast<uintptr_t>(w), l);
@@ -62,7 +62,7 @@ struct Rect {        // RECT
 SYSTEM_API intptr_t set_rect(intptr_t rect, intptr_t left, intptr_t top, intptr_t right,
                              intptr_t bottom) {
     auto* r = reinterpret_cast<Rect*>(rect);
-    if (!runtime().memory().holds(r, sizeof(Rect)))
+    if (!runtime().memory().writable(r, sizeof(Rect)))
         return 0;
     const Rect value{static_cast<int32_t>(left), static_cast<int32_t>(top),
                      static_cast<int32_t>(right), static_cast<int32_t>(bottom)};
@@ -161,7 +161,7 @@ constexpr int32_t kDesktop = 0;  // CSIDL_DESKTOP
 SYSTEM_API intptr_t sh_get_folder_location(intptr_t, intptr_t folder, intptr_t, intptr_t,
                                            intptr_t result) {
     auto* out = reinterpret_cast<uintptr_t*>(result);
-    if (!runtime().memory().holds(out, sizeof(uintptr_t)))
+    if (!runtime().memory().writable(out, sizeof(uintptr_t)))
         return kInvalidArgument;
     if (static_cast<int32_t>(folder) != kDesktop) {
         *out = 0;
@@ -222,7 +222,8 @@ bool is_network_computer(const std::string& path) {
 SYSTEM_API intptr_t sh_browse_for_folder(intptr_t info_address) {
     auto* info = reinterpret_cast<BrowseInfo*>(info_address);
     const ProgramMemory& memory = runtime().memory();
-    if (!memory.holds(info, sizeof(BrowseInfo)))
+    // The runtime writes the icon index into it.
+    if (!memory.writable(info, sizeof(BrowseInfo)))
         runtime().fatal("SHBrowseForFolderA was given no browse information.");
     std::string title;
     if (info->title != nullptr) {
@@ -231,7 +232,7 @@ SYSTEM_API intptr_t sh_browse_for_folder(intptr_t info_address) {
             runtime().fatal("SHBrowseForFolderA was given a title outside the program's memory.");
         title.assign(info->title, static_cast<size_t>(length));
     }
-    if (info->display_name != nullptr && !memory.holds(info->display_name, kMaxPath))
+    if (info->display_name != nullptr && !memory.writable(info->display_name, kMaxPath))
         runtime().fatal("SHBrowseForFolderA was given a display name buffer of less than " +
                         std::to_string(kMaxPath) + " bytes.");
 
@@ -259,7 +260,7 @@ SYSTEM_API intptr_t sh_get_path_from_id_list(intptr_t ids, intptr_t buffer) {
     auto found = item_ids().find(static_cast<uintptr_t>(ids));
     const std::string* path =
         found != item_ids().end() && found->second.path ? &*found->second.path : nullptr;
-    if (!runtime().memory().holds(out, path ? std::min(path->size() + 1, kMaxPath) : 1))
+    if (!runtime().memory().writable(out, path ? std::min(path->size() + 1, kMaxPath) : 1))
         return 0;
     // The desktop is no folder of the file system here; a path that does not
     // fit the caller's MAX_PATH bytes is refused.

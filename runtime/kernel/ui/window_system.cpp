@@ -342,9 +342,19 @@ void WindowSystem::set_property(uint32_t window_id, uint32_t unit_id, int32_t pr
     check_property(window, unit, property, index);
     Properties& p = unit.now;
     auto label = [&] { return unit_label(window, unit); };
+    auto wrong = [&](const char* what) {
+        fatal("The value written to property " + std::to_string(property) + " of " + label() +
+              " is not " + what + ".");
+    };
+    // A null address is the empty text, as in a command's arguments.
     auto text = [&]() {
         const char* address = value_address<char>(value);
-        return std::string(address != nullptr ? address : "");
+        if (address == nullptr)
+            return std::string();
+        const int64_t length = host_.text_length(address);
+        if (length < 0)
+            wrong("a text that ends inside the program's memory");
+        return std::string(address, static_cast<size_t>(length));
     };
     const int32_t number = static_cast<int32_t>(value);
     switch (property) {
@@ -399,8 +409,11 @@ void WindowSystem::set_property(uint32_t window_id, uint32_t unit_id, int32_t pr
             if (array == nullptr) {
                 p.picture.clear();
             } else {
+                const int64_t count = host_.byte_array_length(array);
+                if (count < 0)
+                    wrong("a byte array on the runtime's heap or in the image");
                 const auto* bytes = reinterpret_cast<const uint8_t*>(array + 1);
-                p.picture.assign(bytes, bytes + array->count);
+                p.picture.assign(bytes, bytes + count);
             }
             notify(window, unit, {Aspect::Picture});
             return;

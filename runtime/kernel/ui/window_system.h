@@ -44,6 +44,12 @@ class Host {
     [[noreturn]] virtual void end_program() = 0;
     // A block of the runtime's heap, which the program releases.
     virtual void* heap_new(uint32_t size) = 0;
+    // What a written property points to, checked as a command's argument
+    // is: the length of the text at `text` when it lies in the program's
+    // memory and ends there, the element count of the byte array at `array`
+    // when it fits its heap block or the image; -1 otherwise.
+    virtual int64_t text_length(const void* text) const = 0;
+    virtual int64_t byte_array_length(const void* array) const = 0;
 };
 
 class WindowSystem {
