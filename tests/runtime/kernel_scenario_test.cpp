@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "common/base/byte_reader.h"
+#include "base/byte_reader.h"
 #include "loader/package/writer.h"
 #include "tests/support/test_support.h"
 #include "tests/support/wine_session.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/contract/runtime_abi.h"
+#include "contract/runtime_abi.h"
 
 namespace kernel {
 

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "common/base/encoding.h"
+#include "base/encoding.h"
 #include "tests/support/picture.h"
 #include "tests/support/test_support.h"
 #include "tests/support/wine_session.h"

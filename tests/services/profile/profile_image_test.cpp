@@ -7,7 +7,7 @@
 
 #include <filesystem>
 
-#include "common/base/encoding.h"
+#include "base/encoding.h"
 #include "loader/package/writer.h"
 #include "tests/support/test_support.h"
 #include "tests/support/wine_session.h"

@@ -1,7 +1,7 @@
 // What every program provides to the start routine.
 #pragma once
 
-#include "runtime/contract/runtime_abi.h"
+#include "contract/runtime_abi.h"
 
 extern "C" {
 // Fills the globals that hold objects (may be left undefined: nothing to do).
