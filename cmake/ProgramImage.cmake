@@ -15,7 +15,7 @@ set(IMAGE_CXX_FLAGS
   -fno-asynchronous-unwind-tables -fno-stack-protector -fno-threadsafe-statics
   -fexec-charset=GBK -ffunction-sections -fdata-sections
   -Wall -Wextra -Werror
-  -I${IMAGE_SDK_DIR}/include -I${CMAKE_SOURCE_DIR})
+  -I${IMAGE_SDK_DIR}/include -I${LAYER_ROOT_DIR}/program)
 
 set(IMAGE_SDK_SOURCES
   ${IMAGE_SDK_DIR}/support/start.cpp
