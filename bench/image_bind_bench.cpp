@@ -22,7 +22,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "common/base/byte_reader.h"
+#include "base/byte_reader.h"
 #include "image/bind/binder.h"
 #include "image/bind/native_memory.h"
 

@@ -55,8 +55,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "base/automation/transcript.h"
 #include "bench/startup_summary.h"
-#include "common/automation/transcript.h"
 #include "loader/assemble/attach.h"
 #include "loader/package/format.h"
 #include "loader/package/reader.h"

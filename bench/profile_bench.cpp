@@ -28,7 +28,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "common/base/encoding.h"
+#include "base/encoding.h"
 #include "runtime/kernel/services/profile_file.h"
 
 namespace {

@@ -29,7 +29,7 @@ set(IMAGE_CXX_FLAGS
   -fno-asynchronous-unwind-tables -fno-stack-protector -fno-threadsafe-statics
   -fexec-charset=GBK -ffunction-sections -fdata-sections
   -Wall -Wextra -Werror
-  -I${IMAGE_SDK_DIR}/include -I${CMAKE_SOURCE_DIR})
+  -I${IMAGE_SDK_DIR}/include -I${LAYER_ROOT_DIR}/program)
 
 # What every image links, as objects: the start routine comes first as the
 # linker script places it, the rest is kept or dropped by --gc-sections.

@@ -6,9 +6,9 @@
 #include <limits>
 #include <utility>
 
-#include "common/base/byte_reader.h"
-#include "common/base/hex.h"
-#include "runtime/contract/runtime_abi.h"
+#include "base/byte_reader.h"
+#include "base/hex.h"
+#include "contract/runtime_abi.h"
 
 namespace image {
 

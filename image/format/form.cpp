@@ -1,8 +1,8 @@
 // The form segment: the window table, one block per window, one record per unit.
 #include <cstdio>
 
-#include "common/base/byte_reader.h"
-#include "common/base/hex.h"
+#include "base/byte_reader.h"
+#include "base/hex.h"
 #include "image/format/image.h"
 
 namespace image {

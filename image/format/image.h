@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/base/error_or.h"
+#include "base/error_or.h"
 
 namespace image {
 

@@ -2,8 +2,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "common/base/byte_reader.h"
-#include "common/base/hex.h"
+#include "base/byte_reader.h"
+#include "base/hex.h"
 #include "image/format/image.h"
 
 namespace image {

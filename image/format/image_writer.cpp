@@ -1,7 +1,7 @@
 // Writing a program image: the layout follows from the model alone.
 #include <cstring>
 
-#include "common/base/byte_reader.h"
+#include "base/byte_reader.h"
 #include "image/format/image.h"
 
 namespace image {

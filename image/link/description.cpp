@@ -6,10 +6,10 @@
 #include <iterator>
 #include <map>
 
-#include "common/base/byte_reader.h"
-#include "common/base/encoding.h"
-#include "common/base/quoted_text.h"
-#include "runtime/contract/runtime_abi.h"
+#include "base/byte_reader.h"
+#include "base/encoding.h"
+#include "base/quoted_text.h"
+#include "contract/runtime_abi.h"
 
 namespace image::link {
 

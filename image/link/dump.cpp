@@ -3,8 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "common/base/byte_reader.h"
-#include "common/base/encoding.h"
+#include "base/byte_reader.h"
+#include "base/encoding.h"
 #include "image/format/image.h"
 
 namespace image::link {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "common/base/byte_reader.h"
+#include "base/byte_reader.h"
 
 namespace image::link {
 

@@ -5,9 +5,9 @@
 #include <map>
 #include <set>
 
-#include "common/base/byte_reader.h"
-#include "common/base/hex.h"
-#include "runtime/contract/runtime_abi.h"
+#include "base/byte_reader.h"
+#include "base/hex.h"
+#include "contract/runtime_abi.h"
 
 namespace image::link {
 

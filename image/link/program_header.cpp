@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "common/base/encoding.h"
-#include "runtime/contract/runtime_abi.h"
+#include "base/encoding.h"
+#include "contract/runtime_abi.h"
 
 namespace image::link {
 

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "common/base/byte_reader.h"
-#include "loader/executable/elf64.h"
-#include "loader/executable/image_section.h"
-#include "loader/executable/pe.h"
+#include "base/byte_reader.h"
+#include "base/executable/elf64.h"
+#include "base/executable/image_section.h"
+#include "base/executable/pe.h"
 
 namespace loader {
 

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "common/base/byte_reader.h"
-#include "common/base/gbk.h"
+#include "base/byte_reader.h"
+#include "base/gbk.h"
 #include "loader/package/scramble.h"
 
 namespace loader {

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/base/error_or.h"
+#include "base/error_or.h"
 #include "loader/package/format.h"
 #include "loader/package/load_error.h"
 

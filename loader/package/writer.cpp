@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "common/base/byte_reader.h"
+#include "base/byte_reader.h"
 #include "loader/package/format.h"
 #include "loader/package/scramble.h"
 

@@ -11,10 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/automation/transcript.h"
-#include "common/base/encoding.h"
-#include "loader/executable/elf64.h"
-#include "loader/executable/image_section.h"
+#include "base/automation/transcript.h"
+#include "base/encoding.h"
+#include "base/executable/elf64.h"
+#include "base/executable/image_section.h"
 #include "loader/package/reader.h"
 #include "loader/stub/os.h"
 

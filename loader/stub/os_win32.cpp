@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "common/automation/transcript.h"
-#include "loader/executable/image_section.h"
+#include "base/automation/transcript.h"
+#include "base/executable/image_section.h"
 #include "loader/package/reader.h"
 #include "loader/stub/os.h"
 

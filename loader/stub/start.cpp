@@ -5,10 +5,10 @@
 #include <memory>
 #include <new>
 
+#include "contract/kernel_handoff.h"
 #include "loader/package/reader.h"
 #include "loader/stub/os.h"
 #include "loader/stub/warm_stamp.h"
-#include "runtime/contract/kernel_handoff.h"
 
 namespace loader {
 

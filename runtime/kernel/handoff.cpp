@@ -1,6 +1,6 @@
 // The kernel library's export: GetNewSock(1000) gives the hand-off entry,
 // which binds the program image and runs it.
-#include "runtime/contract/kernel_handoff.h"
+#include "contract/kernel_handoff.h"
 #include "runtime/kernel/platform.h"
 #include "runtime/kernel/runtime.h"
 

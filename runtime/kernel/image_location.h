@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "common/base/error_or.h"
+#include "base/error_or.h"
 
 namespace kernel {
 

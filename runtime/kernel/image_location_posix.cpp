@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-#include "loader/executable/elf64.h"
-#include "loader/executable/image_section.h"
+#include "base/executable/elf64.h"
+#include "base/executable/image_section.h"
 #include "runtime/kernel/image_location.h"
 
 namespace kernel {

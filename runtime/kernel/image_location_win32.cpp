@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "loader/executable/image_section.h"
+#include "base/executable/image_section.h"
 #include "runtime/kernel/image_location.h"
 
 namespace kernel {

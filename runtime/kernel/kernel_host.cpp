@@ -1,6 +1,6 @@
 #include "runtime/kernel/kernel_host.h"
 
-#include "common/base/gbk.h"
+#include "base/gbk.h"
 #include "runtime/kernel/image_location.h"
 #include "runtime/kernel/platform.h"
 #include "runtime/kernel/runtime.h"

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "common/automation/transcript.h"
-#include "common/base/encoding.h"
+#include "base/automation/transcript.h"
+#include "base/encoding.h"
 #include "runtime/kernel/platform.h"
 
 namespace kernel::platform {

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/automation/transcript.h"
+#include "base/automation/transcript.h"
 #include "runtime/kernel/platform.h"
 
 namespace kernel::platform {

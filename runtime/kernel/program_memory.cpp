@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "runtime/contract/runtime_abi.h"
+#include "contract/runtime_abi.h"
 
 namespace kernel {
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/automation/transcript.h"
-#include "common/base/hex.h"
+#include "base/automation/transcript.h"
+#include "base/hex.h"
 #include "runtime/kernel/automation/driver.h"
 #include "runtime/kernel/automation/script.h"
 #include "runtime/kernel/automation/script_source.h"

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "contract/runtime_abi.h"
 #include "image/bind/binder.h"
-#include "runtime/contract/runtime_abi.h"
 #include "runtime/kernel/program_memory.h"
 #include "runtime/kernel/services/file_search.h"
 #include "runtime/kernel/ui/window_system.h"

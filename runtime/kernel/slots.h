@@ -1,6 +1,6 @@
 #pragma once
 
-#include "runtime/contract/runtime_abi.h"
+#include "contract/runtime_abi.h"
 
 namespace kernel {
 

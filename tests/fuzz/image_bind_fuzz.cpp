@@ -14,9 +14,9 @@
 #include <span>
 #include <vector>
 
-#include "common/base/byte_reader.h"
+#include "base/byte_reader.h"
+#include "contract/runtime_abi.h"
 #include "image/bind/binder.h"
-#include "runtime/contract/runtime_abi.h"
 
 namespace {
 

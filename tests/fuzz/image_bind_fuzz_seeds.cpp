@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "common/base/byte_reader.h"
+#include "base/byte_reader.h"
+#include "contract/runtime_abi.h"
 #include "image/format/image.h"
-#include "runtime/contract/runtime_abi.h"
 
 namespace {
 

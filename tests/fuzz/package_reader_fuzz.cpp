@@ -26,11 +26,11 @@
 #include <string_view>
 #include <vector>
 
-#include "common/base/byte_reader.h"
-#include "common/base/gbk.h"
-#include "loader/executable/elf64.h"
-#include "loader/executable/image_section.h"
-#include "loader/executable/pe.h"
+#include "base/byte_reader.h"
+#include "base/executable/elf64.h"
+#include "base/executable/image_section.h"
+#include "base/executable/pe.h"
+#include "base/gbk.h"
 #include "loader/package/format.h"
 #include "loader/package/reader.h"
 #include "loader/package/scramble.h"

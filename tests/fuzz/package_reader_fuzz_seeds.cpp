@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "common/base/byte_reader.h"
-#include "loader/executable/elf64.h"
-#include "loader/executable/image_section.h"
-#include "loader/executable/pe.h"
+#include "base/byte_reader.h"
+#include "base/executable/elf64.h"
+#include "base/executable/image_section.h"
+#include "base/executable/pe.h"
 #include "loader/package/writer.h"
 #include "loader/stub/warm_stamp.h"
 

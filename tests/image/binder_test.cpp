@@ -15,10 +15,10 @@
 #include <utility>
 #include <vector>
 
-#include "common/base/byte_reader.h"
+#include "base/byte_reader.h"
+#include "contract/runtime_abi.h"
 #include "image/bind/binder.h"
 #include "image/bind/native_memory.h"
-#include "runtime/contract/runtime_abi.h"
 
 namespace image {
 namespace {

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string_view>
 
-#include "common/base/byte_reader.h"
+#include "base/byte_reader.h"
 #include "image/format/image.h"
 
 namespace image {

@@ -21,8 +21,8 @@
 #include <tuple>
 #include <vector>
 
+#include "contract/runtime_abi.h"
 #include "image/bind/native_memory.h"
-#include "runtime/contract/runtime_abi.h"
 
 namespace {
 

@@ -7,14 +7,14 @@
 #include <map>
 #include <set>
 
-#include "common/base/byte_reader.h"
+#include "base/byte_reader.h"
+#include "contract/runtime_abi.h"
 #include "image/bind/binder.h"
 #include "image/format/image.h"
 #include "image/link/description.h"
 #include "image/link/elf_file.h"
 #include "image/link/linker.h"
 #include "image/link/program_header.h"
-#include "runtime/contract/runtime_abi.h"
 #include "tests/support/test_support.h"
 
 namespace image::link {

@@ -6,9 +6,9 @@
 
 #include <cstring>
 
-#include "loader/executable/elf64.h"
-#include "loader/executable/image_section.h"
-#include "loader/executable/pe.h"
+#include "base/executable/elf64.h"
+#include "base/executable/image_section.h"
+#include "base/executable/pe.h"
 #include "tests/support/test_support.h"
 
 namespace loader {

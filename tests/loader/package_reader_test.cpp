@@ -4,7 +4,7 @@
 #include <array>
 #include <cstring>
 
-#include "common/base/byte_reader.h"
+#include "base/byte_reader.h"
 #include "loader/package/reader.h"
 #include "loader/package/scramble.h"
 #include "loader/package/writer.h"

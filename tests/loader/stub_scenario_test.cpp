@@ -8,7 +8,7 @@
 #include <functional>
 #include <thread>
 
-#include "common/base/byte_reader.h"
+#include "base/byte_reader.h"
 #include "loader/package/format.h"
 #include "loader/package/writer.h"
 #include "tests/support/test_support.h"

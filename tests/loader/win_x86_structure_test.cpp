@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "common/base/byte_reader.h"
-#include "loader/executable/pe.h"
+#include "base/byte_reader.h"
+#include "base/executable/pe.h"
 #include "loader/package/reader.h"
 #include "loader/package/writer.h"
 #include "tests/support/test_support.h"

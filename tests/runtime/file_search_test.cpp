@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/base/encoding.h"
+#include "base/encoding.h"
 #include "tests/support/test_support.h"
 
 namespace kernel {

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "common/base/byte_reader.h"
+#include "base/byte_reader.h"
 #include "tests/support/scenario.h"
 
 namespace {

@@ -3,9 +3,9 @@
 // reads them back, and automation scripts.
 #include <gtest/gtest.h>
 
-#include "common/base/encoding.h"
+#include "base/encoding.h"
+#include "contract/runtime_abi.h"
 #include "image/link/description.h"
-#include "runtime/contract/runtime_abi.h"
 #include "runtime/kernel/automation/script.h"
 #include "runtime/kernel/ui/model.h"
 #include "runtime/kernel/ui/window_system.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "runtime/contract/runtime_abi.h"
+#include "contract/runtime_abi.h"
 
 namespace {
 

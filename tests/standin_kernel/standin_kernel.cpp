@@ -14,9 +14,9 @@
 #include <string>
 #include <thread>
 
-#include "common/automation/transcript.h"
-#include "loader/executable/image_section.h"
-#include "runtime/contract/kernel_handoff.h"
+#include "base/automation/transcript.h"
+#include "base/executable/image_section.h"
+#include "contract/kernel_handoff.h"
 
 #ifdef _WIN32
 #include <windows.h>

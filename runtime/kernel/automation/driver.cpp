@@ -1,9 +1,9 @@
 #include "runtime/kernel/automation/driver.h"
 
-#include "common/automation/transcript.h"
-#include "common/base/encoding.h"
-#include "common/base/hex.h"
-#include "runtime/contract/runtime_abi.h"
+#include "base/automation/transcript.h"
+#include "base/encoding.h"
+#include "base/hex.h"
+#include "contract/runtime_abi.h"
 
 namespace kernel::automation {
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <charconv>
 
-#include "common/base/encoding.h"
-#include "common/base/quoted_text.h"
-#include "runtime/contract/runtime_abi.h"
+#include "base/encoding.h"
+#include "base/quoted_text.h"
+#include "contract/runtime_abi.h"
 
 namespace kernel::automation {
 

@@ -26,7 +26,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/base/error_or.h"
+#include "base/error_or.h"
 
 namespace kernel::automation {
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "common/base/error_or.h"
+#include "base/error_or.h"
 
 namespace kernel::automation {
 

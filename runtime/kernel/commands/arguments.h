@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/contract/runtime_abi.h"
+#include "contract/runtime_abi.h"
 
 namespace kernel {
 

@@ -1,6 +1,6 @@
 // Processes and the user's places: starting a command line, and the desktop,
 // program and current folders. The work is done by services/process.h.
-#include "common/automation/transcript.h"
+#include "base/automation/transcript.h"
 #include "runtime/kernel/commands/kernel_commands.h"
 #include "runtime/kernel/runtime.h"
 #include "runtime/kernel/services/process.h"

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "common/base/encoding.h"
-#include "common/base/gbk.h"
+#include "base/encoding.h"
+#include "base/gbk.h"
 #include "runtime/kernel/services/file_search.h"
 
 namespace kernel {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "common/base/gbk.h"
+#include "base/gbk.h"
 
 namespace kernel {
 

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "runtime/contract/runtime_abi.h"
+#include "contract/runtime_abi.h"
 #include "runtime/kernel/services/files.h"
 #include "runtime/kernel/services/system_path.h"
 

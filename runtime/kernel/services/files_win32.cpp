@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "runtime/contract/runtime_abi.h"
+#include "contract/runtime_abi.h"
 #include "runtime/kernel/services/files.h"
 #include "runtime/kernel/services/system_path.h"
 

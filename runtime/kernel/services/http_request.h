@@ -26,7 +26,7 @@
 // Each object keeps one libcurl transfer handle and its own connection
 // cache, so successive requests to one server share one kept-alive
 // connection. Only http and https are fetched, redirects included;
-// addresses go on the wire in UTF-8, percent-escaped (common/base/url.h).
+// addresses go on the wire in UTF-8, percent-escaped (base/url.h).
 #pragma once
 
 #include <curl/curl.h>

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "common/base/encoding.h"
-#include "common/base/url.h"
+#include "base/encoding.h"
+#include "base/url.h"
 
 namespace kernel {
 

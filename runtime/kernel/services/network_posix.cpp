@@ -12,7 +12,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "common/base/byte_reader.h"
+#include "base/byte_reader.h"
 #include "runtime/kernel/services/network.h"
 
 namespace kernel::network {

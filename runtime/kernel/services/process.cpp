@@ -1,8 +1,8 @@
 #include "runtime/kernel/services/process.h"
 
-#include "common/automation/transcript.h"
-#include "common/base/encoding.h"
-#include "common/base/gbk.h"
+#include "base/automation/transcript.h"
+#include "base/encoding.h"
+#include "base/gbk.h"
 
 namespace kernel::process {
 

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <vector>
 
-#include "common/base/encoding.h"
+#include "base/encoding.h"
 #include "runtime/kernel/services/process.h"
 #include "runtime/kernel/services/system_path.h"
 

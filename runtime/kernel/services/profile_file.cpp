@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "common/base/gbk.h"
+#include "base/gbk.h"
 
 namespace kernel {
 

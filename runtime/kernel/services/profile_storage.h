@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/base/error_or.h"
+#include "base/error_or.h"
 #include "runtime/kernel/services/system_path.h"
 
 namespace kernel {

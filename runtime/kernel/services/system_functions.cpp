@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "common/automation/transcript.h"
+#include "base/automation/transcript.h"
 #include "runtime/kernel/runtime.h"
 #include "runtime/kernel/services/headless_drawing.h"
 #include "runtime/kernel/ui/unit_handle.h"

@@ -1,7 +1,7 @@
 #include "runtime/kernel/services/system_path.h"
 
-#include "common/base/encoding.h"
-#include "common/base/gbk.h"
+#include "base/encoding.h"
+#include "base/gbk.h"
 
 namespace kernel {
 

@@ -1,6 +1,6 @@
 #include "runtime/kernel/ui/headless.h"
 
-#include "common/automation/transcript.h"
+#include "base/automation/transcript.h"
 #include "runtime/kernel/ui/transcript_lines.h"
 #include "runtime/kernel/ui/unit_handle.h"
 

@@ -3,7 +3,7 @@
 // script (an absent script is one that has ended: nobody can answer).
 #pragma once
 
-#include "common/automation/transcript.h"
+#include "base/automation/transcript.h"
 #include "runtime/kernel/automation/driver.h"
 #include "runtime/kernel/ui/user_interface.h"
 #include "runtime/kernel/ui/window_system.h"

@@ -2,10 +2,10 @@
 
 #include <set>
 
-#include "common/base/byte_reader.h"
-#include "common/base/encoding.h"
-#include "common/base/hex.h"
-#include "runtime/contract/runtime_abi.h"
+#include "base/byte_reader.h"
+#include "base/encoding.h"
+#include "base/hex.h"
+#include "contract/runtime_abi.h"
 
 namespace kernel::ui {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/base/error_or.h"
+#include "base/error_or.h"
 #include "image/format/image.h"
 
 namespace kernel::ui {

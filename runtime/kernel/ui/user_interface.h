@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "runtime/contract/runtime_abi.h"
+#include "contract/runtime_abi.h"
 #include "runtime/kernel/ui/model.h"
 
 namespace kernel::ui {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "common/base/hex.h"
-#include "runtime/contract/runtime_abi.h"
+#include "base/hex.h"
+#include "contract/runtime_abi.h"
 
 namespace kernel::ui {
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/base/encoding.h"
+#include "base/encoding.h"
 #include "runtime/libraries/eAPI/browser.h"
 
 extern char** environ;

@@ -6,8 +6,8 @@
 // address is written to the transcript and no browser starts:
 //
 //   open-address "http://127.0.0.1/index.html"
-#include "common/automation/transcript.h"
-#include "common/base/encoding.h"
+#include "base/automation/transcript.h"
+#include "base/encoding.h"
 #include "runtime/libraries/eAPI/browser.h"
 #include "runtime/libraries/support/library_command.h"
 

@@ -5,8 +5,8 @@
 //   archive-failed command=unpack archive="更新\a.zip" entry="../x" why="not a plain file name"
 #include <string>
 
-#include "common/automation/transcript.h"
-#include "common/base/encoding.h"
+#include "base/automation/transcript.h"
+#include "base/encoding.h"
 #include "runtime/libraries/eCompress/zip_archive.h"
 #include "runtime/libraries/support/library_command.h"
 

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <ctime>
 
-#include "common/base/encoding.h"
+#include "base/encoding.h"
 #include "runtime/libraries/eCompress/system.h"
 
 namespace ecompress {

@@ -9,9 +9,9 @@
 #include <set>
 #include <vector>
 
-#include "common/base/byte_reader.h"
-#include "common/base/encoding.h"
-#include "common/base/gbk.h"
+#include "base/byte_reader.h"
+#include "base/encoding.h"
+#include "base/gbk.h"
 #include "runtime/libraries/eCompress/system.h"
 
 namespace ecompress {

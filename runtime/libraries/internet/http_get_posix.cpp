@@ -1,7 +1,7 @@
 #include <curl/curl.h>
 
-#include "common/base/encoding.h"
-#include "common/base/url.h"
+#include "base/encoding.h"
+#include "base/url.h"
 #include "runtime/libraries/internet/http_get.h"
 
 namespace internet {

@@ -1,8 +1,8 @@
 #include <windows.h>
 #include <wininet.h>
 
-#include "common/base/encoding.h"
-#include "common/base/url.h"
+#include "base/encoding.h"
+#include "base/url.h"
 #include "runtime/libraries/internet/http_get.h"
 
 namespace internet {

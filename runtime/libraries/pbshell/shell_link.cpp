@@ -1,6 +1,6 @@
 #include "runtime/libraries/pbshell/shell_link.h"
 
-#include "common/base/byte_reader.h"
+#include "base/byte_reader.h"
 
 namespace pbshell {
 

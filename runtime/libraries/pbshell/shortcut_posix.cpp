@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cerrno>
 
-#include "common/base/encoding.h"
+#include "base/encoding.h"
 #include "runtime/libraries/pbshell/shell_link.h"
 #include "runtime/libraries/pbshell/shortcut.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "runtime/contract/runtime_abi.h"
+#include "contract/runtime_abi.h"
 
 #if defined(_WIN32)
 #define SUPPORT_LIBRARY_EXPORT extern "C" __declspec(dllexport)

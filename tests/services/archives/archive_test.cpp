@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "common/base/encoding.h"
-#include "runtime/contract/runtime_abi.h"
+#include "base/encoding.h"
+#include "contract/runtime_abi.h"
 #include "tests/services/archives/zip_fixture.h"
 #include "tests/support/test_support.h"
 

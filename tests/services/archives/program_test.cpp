@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "common/base/encoding.h"
+#include "base/encoding.h"
 #include "tests/services/archives/zip_fixture.h"
 #include "tests/support/scenario.h"
 

@@ -7,7 +7,7 @@
 #include <map>
 #include <optional>
 
-#include "common/base/encoding.h"
+#include "base/encoding.h"
 #include "runtime/kernel/services/object.h"
 #include "runtime/libraries/internet/http_get.h"
 #include "tests/services/network/web_fixture.h"

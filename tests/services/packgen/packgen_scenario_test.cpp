@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "common/base/encoding.h"
+#include "base/encoding.h"
 #include "tests/support/picture.h"
 #include "tests/support/scenario.h"
 

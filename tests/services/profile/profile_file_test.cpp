@@ -13,7 +13,7 @@
 #include <optional>
 #include <sstream>
 
-#include "common/base/encoding.h"
+#include "base/encoding.h"
 #include "runtime/kernel/services/profile_file.h"
 #include "tests/support/test_support.h"
 #include "tests/support/wine_session.h"

@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "common/base/encoding.h"
+#include "base/encoding.h"
 #include "tests/support/scenario.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "runtime/contract/runtime_abi.h"
+#include "contract/runtime_abi.h"
 
 namespace rt {
 

@@ -3,7 +3,7 @@
 
 #include <stdint.h>
 
-#include "runtime/contract/runtime_abi.h"
+#include "contract/runtime_abi.h"
 
 extern "C" {
 // Fills the globals that hold objects (may be left undefined: nothing to do).

@@ -6,7 +6,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "runtime/contract/runtime_abi.h"
+#include "contract/runtime_abi.h"
 
 extern "C" {
 [[noreturn]] RT_CALL void rt_runtime_error(int32_t code);

@@ -9,10 +9,10 @@
 #include <cwchar>
 #include <map>
 
-#include "common/automation/transcript.h"
-#include "common/base/byte_reader.h"
-#include "common/base/hex.h"
-#include "runtime/contract/runtime_abi.h"
+#include "base/automation/transcript.h"
+#include "base/byte_reader.h"
+#include "base/hex.h"
+#include "contract/runtime_abi.h"
 #include "runtime/kernel/ui/transcript_lines.h"
 #include "runtime/kernel/ui/win32/png_writer.h"
 

@@ -1,4 +1,4 @@
-#include "common/automation/transcript.h"
+#include "base/automation/transcript.h"
 
 #include <cstdio>
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/base/byte_reader.h"
+#include "base/byte_reader.h"
 
 namespace loader::elf64 {
 

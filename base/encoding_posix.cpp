@@ -1,6 +1,6 @@
 #include <iconv.h>
 
-#include "common/base/encoding.h"
+#include "base/encoding.h"
 
 namespace base {
 

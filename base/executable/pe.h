@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "common/base/byte_reader.h"
+#include "base/byte_reader.h"
 
 namespace loader::pe {
 

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "common/base/encoding.h"
+#include "base/encoding.h"
 
 namespace base {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/base/error_or.h"
+#include "base/error_or.h"
 
 namespace base {
 

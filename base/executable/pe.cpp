@@ -1,4 +1,4 @@
-#include "loader/executable/pe.h"
+#include "base/executable/pe.h"
 
 #include <cstring>
 

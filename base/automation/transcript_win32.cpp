@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "common/automation/transcript.h"
+#include "base/automation/transcript.h"
 
 namespace automation {
 
