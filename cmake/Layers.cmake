@@ -84,6 +84,8 @@ add_layer(NAME libraries USES contract base runtime/libraries)
 # Program images: the SDK (its own include folder), the contract and what the
 # applications share. Nothing host-side.
 add_layer(NAME program USES contract common)
+# A program with folders of its own: those too (LAYER in add_program).
+add_layer(NAME updater_program USES contract common updater)
 
 # Tests and benchmarks look at everything.
 add_layer(NAME tests USES contract base loader image runtime common tests)

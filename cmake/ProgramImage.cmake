@@ -29,7 +29,7 @@ set(IMAGE_CXX_FLAGS
   -fno-asynchronous-unwind-tables -fno-stack-protector -fno-threadsafe-statics
   -fexec-charset=GBK -ffunction-sections -fdata-sections
   -Wall -Wextra -Werror
-  -I${IMAGE_SDK_DIR}/include -I${LAYER_ROOT_DIR}/program)
+  -I${IMAGE_SDK_DIR}/include)
 
 # What every image links, as objects: the start routine comes first as the
 # linker script places it, the rest is kept or dropped by --gc-sections.
@@ -92,8 +92,10 @@ endfunction()
 function(add_image_support arch)
   _image_arch_settings(${arch})
   _image_support_dir(dir ${arch})
-  _image_compile(sdk_objects ${dir}/sdk ${arch} SOURCES ${IMAGE_SDK_SOURCES} ${thunks})
-  _image_compile(library_objects ${dir}/library ${arch} SOURCES ${IMAGE_SUPPORT_LIBRARY_SOURCES})
+  _image_compile(sdk_objects ${dir}/sdk ${arch} SOURCES ${IMAGE_SDK_SOURCES} ${thunks}
+    EXTRA -I${LAYER_ROOT_DIR}/program)
+  _image_compile(library_objects ${dir}/library ${arch} SOURCES ${IMAGE_SUPPORT_LIBRARY_SOURCES}
+    EXTRA -I${LAYER_ROOT_DIR}/program)
   set(library ${dir}/libprogram_support.a)
   add_custom_command(
     OUTPUT ${library}
@@ -106,7 +108,7 @@ function(add_image_support arch)
   set_property(GLOBAL PROPERTY IMAGE_SDK_OBJECTS_${arch} ${sdk_objects})
 endfunction()
 
-function(_image_elf name arch description out_elf out_dir)
+function(_image_elf name arch description layer out_elf out_dir)
   set(dir ${CMAKE_BINARY_DIR}/images/${name}-${arch})
   set(${out_dir} ${dir} PARENT_SCOPE)
   _image_arch_settings(${arch})
@@ -124,7 +126,7 @@ function(_image_elf name arch description out_elf out_dir)
     COMMENT "Preparing the forms of ${name} (${arch})"
     VERBATIM)
   _image_compile(objects ${dir} ${arch} SOURCES ${ARGN} ${dir}/start_window.cpp ${dir}/form.S
-    EXTRA -I${dir} NEEDS ${dir}/units.h)
+    EXTRA -I${dir} -I${LAYER_ROOT_DIR}/${layer} NEEDS ${dir}/units.h)
   set(elf ${CMAKE_BINARY_DIR}/images/${name}-${arch}.elf)
   set(library ${support}/libprogram_support.a)
   add_custom_command(
@@ -138,16 +140,29 @@ function(_image_elf name arch description out_elf out_dir)
   set(${out_elf} ${elf} PARENT_SCOPE)
 endfunction()
 
+# LAYER: the include layer of the program's sources (cmake/Layers.cmake);
+# `program` (the contract and common/) unless the program has folders of its
+# own to include.
+function(_image_layer out)
+  if(ARGN)
+    set(${out} ${ARGN} PARENT_SCOPE)
+  else()
+    set(${out} program PARENT_SCOPE)
+  endif()
+endfunction()
+
 function(add_program_elf)
-  cmake_parse_arguments(P "" "NAME;ARCH;DESCRIPTION" "SOURCES" ${ARGN})
-  _image_elf(${P_NAME} ${P_ARCH} ${P_DESCRIPTION} elf dir ${P_SOURCES})
+  cmake_parse_arguments(P "" "NAME;ARCH;DESCRIPTION;LAYER" "SOURCES" ${ARGN})
+  _image_layer(layer ${P_LAYER})
+  _image_elf(${P_NAME} ${P_ARCH} ${P_DESCRIPTION} ${layer} elf dir ${P_SOURCES})
   add_custom_target(elf_${P_NAME}_${P_ARCH} ALL DEPENDS ${elf})
   add_dependencies(elf_${P_NAME}_${P_ARCH} image_support_${P_ARCH})
 endfunction()
 
 function(add_program_image)
-  cmake_parse_arguments(P "" "NAME;ARCH;DESCRIPTION" "SOURCES" ${ARGN})
-  _image_elf(${P_NAME} ${P_ARCH} ${P_DESCRIPTION} elf dir ${P_SOURCES})
+  cmake_parse_arguments(P "" "NAME;ARCH;DESCRIPTION;LAYER" "SOURCES" ${ARGN})
+  _image_layer(layer ${P_LAYER})
+  _image_elf(${P_NAME} ${P_ARCH} ${P_DESCRIPTION} ${layer} elf dir ${P_SOURCES})
   set(image ${CMAKE_BINARY_DIR}/images/${P_NAME}-${P_ARCH}.img)
   add_custom_command(
     OUTPUT ${image}
@@ -173,7 +188,7 @@ function(program_libraries out description)
 endfunction()
 
 function(add_program)
-  cmake_parse_arguments(P "" "NAME;DESCRIPTION;FOLDER_NAME" "SOURCES" ${ARGN})
+  cmake_parse_arguments(P "" "NAME;DESCRIPTION;FOLDER_NAME;LAYER" "SOURCES" ${ARGN})
   if(NOT P_NAME OR NOT P_DESCRIPTION OR NOT P_SOURCES)
     message(FATAL_ERROR "add_program needs NAME, DESCRIPTION and SOURCES")
   endif()
@@ -187,7 +202,8 @@ function(add_program)
     list(APPEND sources ${source})
   endforeach()
   foreach(arch i386 x86-64)
-    add_program_image(NAME ${P_NAME} ARCH ${arch} DESCRIPTION ${description} SOURCES ${sources})
+    add_program_image(NAME ${P_NAME} ARCH ${arch} DESCRIPTION ${description} LAYER ${P_LAYER}
+      SOURCES ${sources})
   endforeach()
   program_libraries(libraries ${description})
 
