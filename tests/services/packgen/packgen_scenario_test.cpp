@@ -329,7 +329,7 @@ TEST_F(Packgen, FirstReleaseListsAndPacksEveryFile) {
          "list-insert 列表框_更新文件列表 2 \"m.bin\"\n", status("  找到 3 个文件需要更新！"),
          status("  正在创建更新文件夹......"), status("  正在保存更新说明......"),
          status("  正在生成更新文件......"), status("  更新文件生成完毕！"),
-         "icon=information buttons=ok " + message(kDone)}))
+         "msgbox title=\"程序更新文件生成器 1.0\" icon=information buttons=ok " + message(kDone)}))
         << r.transcript;
 
     // The notes as typed, without a line end; packed like any release file.
