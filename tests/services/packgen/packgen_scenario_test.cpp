@@ -705,4 +705,67 @@ TEST_F(Packgen, HelpWindowShowsTheUsageText) {
         << r.transcript;
 }
 
+std::string hex_of(const std::string& text) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : text)
+        out += std::string{digits[c >> 4], digits[c & 15]};
+    return out;
+}
+
+// The system's own folder dialog on a Western Windows (ANSI code page 1252),
+// driven by a person's means from another process: its title as the program
+// wrote it, and a folder with a Chinese name arriving whole in the box. The
+// shell's ANSI functions would show the title as mojibake and give no path
+// for the folder at all.
+TEST_F(Packgen, FolderDialogOnAWesternWindowsKeepsChineseTexts) {
+    auto& wine = test_support::WineSession::ensure();
+    if (wine.state() == test_support::WineSession::State::NotInstalled)
+        GTEST_SKIP() << wine.message();
+    const fs::path driver = kWinX64 / "tests" / "browse_driver.exe";
+    for (const fs::path& part : {kWinX64 / "loader" / "stub.exe", driver}) {
+        if (!fs::exists(part))
+            GTEST_SKIP() << "the win-x64 target is not built: no " << part;
+    }
+    ASSERT_EQ(wine.state(), test_support::WineSession::State::Running) << wine.message();
+    // Neither script nor transcript: the person at the screen acts.
+    std::vector<std::string> environment;
+    for (const std::string& entry : wine.environment()) {
+        if (!entry.starts_with("WJRT_"))
+            environment.push_back(entry);
+    }
+    environment.insert(environment.end(), {"WJRT_UI=win32", "LANG=C.UTF-8", "LC_ALL=C.UTF-8"});
+    auto probe = test_support::run({wine.wine(), driver.string(), "acp"}, environment);
+    ASSERT_EQ(probe.out, "1252\n") << probe.err;
+
+    // At the top of the prefix's drive C:, where wine's dialog finds a
+    // folder by its path every time (deeper down, not always).
+    fs::path drive_c = wine.temp_dir();
+    while (!drive_c.empty() && drive_c.filename() != "drive_c" && drive_c != drive_c.parent_path())
+        drive_c = drive_c.parent_path();
+    ASSERT_EQ(drive_c.filename(), "drive_c") << wine.temp_dir();
+    const std::string name = "发布-" + std::to_string(getpid());
+    const fs::path top = drive_c / u8path(name);
+    fs::remove_all(top);
+    write_file(top / "a.txt", "a");
+    const std::string folder = "C:\\" + name;
+
+    program_ = scratch_.path() / "program" / "packgen.exe";
+    test_support::assemble_program(program_, kWinX64, kNative / "images" / "packgen-x86-64.img",
+                                   {"eCompress"}, "packgen-wine-" + std::to_string(getpid()));
+    const int program = test_support::start({wine.wine(), program_.string()}, environment);
+    // The main window's folder button (unit 9) and folder box (unit 8).
+    auto person =
+        test_support::run({wine.wine(), driver.string(), "choose", hex_of("程序更新文件生成器 1.0"),
+                           "1009", "1008", hex_of("请选择发布程序所在文件夹！"), hex_of(folder)},
+                          environment, 90);
+    const int program_exit = test_support::wait_for(program, 60);
+    fs::remove_all(top);
+    EXPECT_EQ(person.exit_code, 0) << person.out << person.err;
+    EXPECT_NE(person.out.find("dialog Static \"请选择发布程序所在文件夹！\"\n"), std::string::npos)
+        << person.out;
+    EXPECT_NE(person.out.find("box \"" + folder + "\"\n"), std::string::npos) << person.out;
+    EXPECT_EQ(program_exit, 0);
+}
+
 }  // namespace
