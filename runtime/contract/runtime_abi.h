@@ -282,6 +282,16 @@ typedef struct RtArrayHeader {
 #define RT_FORM_READ_ONLY 8   /* no payload: a read-only edit box */
 #define RT_FORM_MULTI_LINE 9  /* no payload: a multi-line edit box */
 #define RT_FORM_PICTURE 10    /* u32 length, then the picture's bytes */
+#define RT_FORM_ALIGNMENT 11  /* u32 RT_ALIGN_*: the text's place in an edit box or label */
+#define RT_FORM_SCROLL_BARS 12 /* u32 RT_SCROLL_* bits: an edit box's or list box's bars */
+#define RT_FORM_LAST RT_FORM_SCROLL_BARS
+
+#define RT_ALIGN_LEFT 0
+#define RT_ALIGN_CENTRE 1
+#define RT_ALIGN_RIGHT 2
+
+#define RT_SCROLL_HORIZONTAL 1u
+#define RT_SCROLL_VERTICAL 2u
 
 /* Whether a form item belongs to units of `type`; the image linker and the
    kernel library apply this one rule. */
@@ -302,6 +312,10 @@ static inline int rt_form_item_applies(uint32_t type, uint8_t tag) {
             return type == RT_UNIT_EDIT;
         case RT_FORM_PICTURE:
             return type == RT_UNIT_PICTURE || type == RT_UNIT_PICTURE_BUTTON || type == RT_UNIT_WINDOW;
+        case RT_FORM_ALIGNMENT:
+            return type == RT_UNIT_EDIT || type == RT_UNIT_LABEL;
+        case RT_FORM_SCROLL_BARS:
+            return type == RT_UNIT_EDIT || type == RT_UNIT_LIST;
     }
     return 0;
 }

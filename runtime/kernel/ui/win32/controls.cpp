@@ -155,6 +155,21 @@ void Win32Interface::fill_list(UnitView& unit, const Properties& p) {
         SendMessageW(unit.hwnd, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(from_gbk(item).c_str()));
     SendMessageW(unit.hwnd, LB_SETCURSEL, static_cast<WPARAM>(p.selection), 0);
     --updating_;
+    if ((p.scroll_bars & RT_SCROLL_HORIZONTAL) == 0)
+        return;
+    // A list box scrolls sideways only as far as it is told its rows reach.
+    HDC dc = GetDC(unit.hwnd);
+    HGDIOBJ old_font = SelectObject(dc, unit.font);
+    LONG widest = 0;
+    for (const std::string& item : p.items) {
+        const std::wstring row = from_gbk(item);
+        SIZE size{};
+        GetTextExtentPoint32W(dc, row.c_str(), static_cast<int>(row.size()), &size);
+        widest = std::max(widest, size.cx + 4);
+    }
+    SelectObject(dc, old_font);
+    ReleaseDC(unit.hwnd, dc);
+    SendMessageW(unit.hwnd, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(widest), 0);
 }
 
 void Win32Interface::create_unit(WindowView& view, const WindowState& window, size_t index) {
@@ -180,6 +195,16 @@ void Win32Interface::create_unit(WindowView& view, const WindowState& window, si
             }
             if (p.read_only)
                 style |= ES_READONLY;
+            if (p.alignment == RT_ALIGN_CENTRE)
+                style |= ES_CENTER;
+            else if (p.alignment == RT_ALIGN_RIGHT)
+                style |= ES_RIGHT;
+            // A horizontal bar keeps lines unbroken; a vertical one lets a
+            // multi-line box grow past its height.
+            if ((p.scroll_bars & RT_SCROLL_HORIZONTAL) != 0)
+                style |= WS_HSCROLL | ES_AUTOHSCROLL;
+            if ((p.scroll_bars & RT_SCROLL_VERTICAL) != 0)
+                style |= WS_VSCROLL | ES_AUTOVSCROLL;
             text = with_crlf(text);
             break;
         case Kind::Button:
@@ -198,6 +223,10 @@ void Win32Interface::create_unit(WindowView& view, const WindowState& window, si
             class_name = L"LISTBOX";
             ex_style = WS_EX_CLIENTEDGE;
             style |= WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT;
+            // The vertical bar comes when the rows need it; a horizontal one
+            // only when asked for (rows wider than the box).
+            if ((p.scroll_bars & RT_SCROLL_HORIZONTAL) != 0)
+                style |= WS_HSCROLL;
             text.clear();
             break;
         case Kind::TransparentLabel:
@@ -356,6 +385,10 @@ void Win32Interface::unit_changed(const WindowState& window, const UnitState& un
             --updating_;
             return;
         case Aspect::ItemInserted:
+            if ((p.scroll_bars & RT_SCROLL_HORIZONTAL) != 0) {
+                fill_list(u, p);  // and how far its rows now reach
+                return;
+            }
             ++updating_;
             SendMessageW(u.hwnd, LB_INSERTSTRING, static_cast<WPARAM>(change.row),
                          reinterpret_cast<LPARAM>(

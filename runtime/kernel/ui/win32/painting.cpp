@@ -71,8 +71,11 @@ void Win32Interface::paint_panel(HWND hwnd, HDC dc) {
             TEXTMETRICW metrics{};
             GetTextMetricsW(dc, &metrics);
             const bool room_for_lines = client.bottom - client.top >= 2 * metrics.tmHeight;
+            const UINT align = p.alignment == RT_ALIGN_CENTRE  ? DT_CENTER
+                               : p.alignment == RT_ALIGN_RIGHT ? DT_RIGHT
+                                                               : DT_LEFT;
             DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &client,
-                      DT_LEFT | (room_for_lines ? DT_WORDBREAK : 0) | DT_NOPREFIX | DT_EXPANDTABS);
+                      align | (room_for_lines ? DT_WORDBREAK : 0) | DT_NOPREFIX | DT_EXPANDTABS);
             break;
         }
         case Kind::Hyperlink:
