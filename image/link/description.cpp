@@ -204,6 +204,8 @@ std::optional<uint8_t> form_item_tag(const std::string& keyword) {
         {"read-only", RT_FORM_READ_ONLY},
         {"multi-line", RT_FORM_MULTI_LINE},
         {"picture", RT_FORM_PICTURE},
+        {"align", RT_FORM_ALIGNMENT},
+        {"scroll-bars", RT_FORM_SCROLL_BARS},
     };
     auto found = tags.find(keyword);
     if (found == tags.end())
@@ -512,6 +514,32 @@ class Parser {
             case RT_FORM_MULTI_LINE:
                 TRY(need(t, 1, number));
                 break;
+            case RT_FORM_ALIGNMENT: {
+                TRY(need(t, 2, number));
+                static const std::map<std::string, uint32_t> places = {{"left", RT_ALIGN_LEFT},
+                                                                       {"centre", RT_ALIGN_CENTRE},
+                                                                       {"right", RT_ALIGN_RIGHT}};
+                auto place = places.find(t[1].text);
+                if (t[1].quoted || place == places.end())
+                    return error(number, "'align' takes left, centre or right");
+                append_u32(item, place->second);
+                break;
+            }
+            case RT_FORM_SCROLL_BARS: {
+                if (t.size() < 2)
+                    return error(number, "'scroll-bars' takes horizontal, vertical or both");
+                uint32_t bars = 0;
+                for (size_t i = 1; i < t.size(); ++i) {
+                    const uint32_t bar = t[i].text == "horizontal" ? RT_SCROLL_HORIZONTAL
+                                         : t[i].text == "vertical" ? RT_SCROLL_VERTICAL
+                                                                   : 0;
+                    if (t[i].quoted || bar == 0 || (bars & bar) != 0)
+                        return error(number, "'scroll-bars' takes horizontal, vertical or both");
+                    bars |= bar;
+                }
+                append_u32(item, bars);
+                break;
+            }
             case RT_FORM_PICTURE: {
                 TRY(need(t, 2, number));
                 if (!t[1].quoted)

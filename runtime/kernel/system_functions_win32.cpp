@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "runtime/kernel/kernel_host.h"
+#include "runtime/kernel/services/ansi_functions.h"
 #include "runtime/kernel/services/system_functions.h"
 
 namespace kernel {
@@ -13,6 +14,9 @@ uint64_t resolve_system_function(const image::DllDeclaration& declaration) {
         if (const uint64_t own = own_system_function(declaration))
             return own;
     }
+    // Texts in GBK, whatever code page the system has.
+    if (const uint64_t wrapper = ansi_function(declaration))
+        return wrapper;
     // A declaration without a library names a function of the user interface.
     const std::string library = declaration.library.empty() ? "user32" : declaration.library;
     HMODULE module = LoadLibraryA(library.c_str());

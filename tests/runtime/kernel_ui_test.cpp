@@ -95,6 +95,35 @@ TEST(FormItems, WhatTheDescriptionWritesTheRuntimeReads) {
     }
 }
 
+// Where a text sits and which scroll bars a box has, as written and read.
+TEST(FormItems, AlignmentAndScrollBars) {
+    struct Case {
+        const char* units;
+        int32_t alignment;
+        uint32_t scroll_bars;
+    };
+    const Case cases[] = {
+        {"  unit 16010001 edit \"e\"\n", RT_ALIGN_LEFT, 0},
+        {"  unit 16010001 edit \"e\"\n    align centre\n    scroll-bars horizontal\n",
+         RT_ALIGN_CENTRE, RT_SCROLL_HORIZONTAL},
+        {"  unit 16010001 edit \"e\"\n    align right\n    scroll-bars vertical horizontal\n",
+         RT_ALIGN_RIGHT, RT_SCROLL_HORIZONTAL | RT_SCROLL_VERTICAL},
+        {"  unit 16010001 label \"l\"\n    align right\n", RT_ALIGN_RIGHT, 0},
+        {"  unit 16010001 label \"l\"\n    align left\n", RT_ALIGN_LEFT, 0},
+        {"  unit 16010001 list \"l\"\n    scroll-bars vertical\n", RT_ALIGN_LEFT,
+         RT_SCROLL_VERTICAL},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.units);
+        std::vector<image::Unit> units = units_of(c.units);
+        ASSERT_EQ(units.size(), 2u);
+        auto read = initial_properties(units[1]);
+        ASSERT_FALSE(read.is_error()) << read.error();
+        EXPECT_EQ(read.value().alignment, c.alignment);
+        EXPECT_EQ(read.value().scroll_bars, c.scroll_bars);
+    }
+}
+
 TEST(FormItems, DescriptionsRefuseWhatNoUnitCanHold) {
     const std::pair<const char*, const char*> cases[] = {
         {"  unit 16010001 button \"b\"\n    items \"a\"\n", "does not belong"},
@@ -108,6 +137,15 @@ TEST(FormItems, DescriptionsRefuseWhatNoUnitCanHold) {
         {"  unit 16010001 edit \"e\"\n    read-only yes\n", "takes 0 value"},
         {"  unit 16010001 picture \"p\"\n    picture \"absent.bmp\"\n", "cannot read"},
         {"  unit 16010001 label \"l\"\n    u32 7\n", "unknown keyword u32"},
+        {"  unit 16010001 button \"b\"\n    align centre\n", "does not belong"},
+        {"  unit 16010001 label \"l\"\n    scroll-bars vertical\n", "does not belong"},
+        {"  unit 16010001 edit \"e\"\n    align middle\n", "takes left, centre or right"},
+        {"  unit 16010001 edit \"e\"\n    align \"left\"\n", "takes left, centre or right"},
+        {"  unit 16010001 edit \"e\"\n    align\n", "takes 1 value"},
+        {"  unit 16010001 edit \"e\"\n    scroll-bars\n", "horizontal, vertical or both"},
+        {"  unit 16010001 edit \"e\"\n    scroll-bars vertical vertical\n",
+         "horizontal, vertical or both"},
+        {"  unit 16010001 list \"l\"\n    scroll-bars sideways\n", "horizontal, vertical or both"},
     };
     for (const auto& [units, message] : cases) {
         SCOPED_TRACE(units);
@@ -134,6 +172,9 @@ TEST(FormItems, TheRuntimeRefusesDamagedItems) {
         {"  unit 16010001 label \"l\"\n    bytes 04 00000000 00000000 00000000\n",
          "a font size of 0"},
         {"  unit 16010001 list \"l\"\n    bytes 05 FFFFFFFF\n", "an item runs past the end"},
+        {"  unit 16010001 edit \"e\"\n    bytes 0B 03000000\n", "an alignment of 3"},
+        {"  unit 16010001 list \"l\"\n    bytes 0C 04000000\n", "scroll bars 0x4"},
+        {"  unit 16010001 list \"l\"\n    bytes 0B 01000000\n", "does not belong"},
     };
     for (const auto& [units, message] : cases) {
         SCOPED_TRACE(units);

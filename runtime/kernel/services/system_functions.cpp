@@ -301,6 +301,8 @@ const OwnFunction kFunctions[] = {
     {"ole32", "CoTaskMemFree", reinterpret_cast<const void*>(&co_task_mem_free)},
 };
 
+}  // namespace
+
 bool same_library(std::string_view declared, std::string_view library) {
     if (declared.empty())
         declared = "user32";
@@ -323,8 +325,6 @@ bool same_library(std::string_view declared, std::string_view library) {
     }
     return true;
 }
-
-}  // namespace
 
 uint64_t own_system_function(const image::DllDeclaration& declaration) {
     for (const OwnFunction& f : kFunctions) {

@@ -29,6 +29,10 @@ namespace kernel {
 // without ".dll"; an empty one names user32.
 uint64_t own_system_function(const image::DllDeclaration& declaration);
 
+// Whether a declaration's library names `library` (lower case, without
+// ".dll"): case ignored, with or without ".dll"; an empty one names user32.
+bool same_library(std::string_view declared, std::string_view library);
+
 // Whether the function belongs to the folder dialog.
 bool is_folder_dialog_function(std::string_view function);
 

@@ -96,6 +96,16 @@ Result<void> read_item(ItemReader& reader, uint8_t tag, Properties& p) {
         case RT_FORM_MULTI_LINE:
             p.multi_line = true;
             return {};
+        case RT_FORM_ALIGNMENT:
+            p.alignment = static_cast<int32_t>(TRY(reader.u32("the alignment")));
+            if (p.alignment < RT_ALIGN_LEFT || p.alignment > RT_ALIGN_RIGHT)
+                return fail("an alignment of " + std::to_string(p.alignment));
+            return {};
+        case RT_FORM_SCROLL_BARS:
+            p.scroll_bars = TRY(reader.u32("the scroll bars"));
+            if ((p.scroll_bars & ~(RT_SCROLL_HORIZONTAL | RT_SCROLL_VERTICAL)) != 0)
+                return fail("scroll bars " + base::hex(p.scroll_bars));
+            return {};
         case RT_FORM_PICTURE: {
             std::span<const uint8_t> picture = TRY(reader.bytes("the picture"));
             p.picture.assign(picture.begin(), picture.end());
@@ -164,7 +174,7 @@ Result<Properties> initial_properties(const image::Unit& unit) {
         };
         if (!seen.insert(tag).second)
             return where("comes twice");
-        if (tag >= RT_FORM_TEXT && tag <= RT_FORM_PICTURE && !form_item_applies(unit.type, tag))
+        if (tag >= RT_FORM_TEXT && tag <= RT_FORM_LAST && !form_item_applies(unit.type, tag))
             return where("does not belong to a unit of type " + base::hex(unit.type));
         auto read = read_item(reader, tag, p);
         if (read.is_error())

@@ -38,6 +38,8 @@ struct Properties {
     bool checked = false;            // radio button
     bool read_only = false;          // edit box
     bool multi_line = false;         // edit box
+    int32_t alignment = 0;           // RT_ALIGN_*: edit box, label
+    uint32_t scroll_bars = 0;        // RT_SCROLL_* bits: edit box, list box
     bool operator==(const Properties&) const = default;
 };
 

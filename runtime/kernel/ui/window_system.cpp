@@ -135,6 +135,8 @@ void WindowSystem::open(WindowState& window, bool modal) {
     window.open = true;
     window.modal = modal;
     ++window.generation;
+    if (start_window_ == 0)
+        start_window_ = window.id();
     stack_.push_back(window.id());
     if (user_interface_)
         user_interface_->window_opened(window);
@@ -204,7 +206,22 @@ int32_t WindowSystem::message_box(const MessageBoxRequest& request) {
               hex(static_cast<uint32_t>(request.buttons)) + ".");
     if (!user_interface_)
         host_.end_program();
-    return user_interface_->message_box(request);
+    if (!request.title.empty())
+        return user_interface_->message_box(request);
+    // Left to itself the system would title the box "Error".
+    MessageBoxRequest titled = request;
+    titled.title = start_caption();
+    return user_interface_->message_box(titled);
+}
+
+std::string WindowSystem::start_caption() const {
+    if (start_window_ != 0)
+        return windows_.at(start_window_)->units.front().now.text;
+    // Nothing loaded yet: the caption of the start window's form.
+    auto first = windows_.find(RT_START_WINDOW);
+    if (first != windows_.end() && !first->second->initial.empty())
+        return first->second->initial.front().text;
+    return {};
 }
 
 void WindowSystem::serve_pending() {

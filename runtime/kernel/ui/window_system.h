@@ -69,6 +69,7 @@ class WindowSystem {
     void close(uint32_t window);
     // Serves the person until no window is open.
     void serve_events();
+    // A box without a title of its own gets the start window's caption.
     int32_t message_box(const MessageBoxRequest& request);
     // The folder dialog: the chosen folder's path (GBK), nullopt when none
     // was chosen.
@@ -112,6 +113,9 @@ class WindowSystem {
         host_.fatal(gbk_text);
         __builtin_unreachable();
     }
+    // The caption of the start window: the window loaded first, as it is
+    // now; before any loading, its form's caption (RT_START_WINDOW).
+    std::string start_caption() const;
     std::string unit_label(const WindowState& window, const UnitState& unit) const;
     // Ends the program unless the unit has the property and `index` suits it.
     void check_property(WindowState& window, UnitState& unit, int32_t property, int32_t index);
@@ -133,6 +137,7 @@ class WindowSystem {
     std::unique_ptr<UserInterface> user_interface_;
     std::map<uint32_t, std::unique_ptr<WindowState>> windows_;
     std::vector<uint32_t> stack_;  // open windows, bottom to top
+    uint32_t start_window_ = 0;    // the window loaded first; 0 before any
 };
 
 }  // namespace kernel::ui

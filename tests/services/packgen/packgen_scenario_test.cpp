@@ -310,7 +310,7 @@ TEST_P(Packgen, FirstReleaseListsAndPacksEveryFile) {
          "list-insert 列表框_更新文件列表 2 \"m.bin\"\n", status("  找到 3 个文件需要更新！"),
          status("  正在创建更新文件夹......"), status("  正在保存更新说明......"),
          status("  正在生成更新文件......"), status("  更新文件生成完毕！"),
-         "icon=information buttons=ok " + message(kDone)}))
+         "msgbox title=\"程序更新文件生成器 1.0\" icon=information buttons=ok " + message(kDone)}))
         << r.transcript;
 
     // The notes as typed, without a line end; packed like any release file.
@@ -668,5 +668,72 @@ INSTANTIATE_TEST_SUITE_P(Systems, Packgen, test_support::both_systems(),
 
 INSTANTIATE_TEST_SUITE_P(Systems, PackgenOnRealWindows, ::testing::Values(System::win_x64_windows),
                          test_support::system_test_name);
+
+std::string hex_of(const std::string& text) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : text)
+        out += std::string{digits[c >> 4], digits[c & 15]};
+    return out;
+}
+
+// The system's own folder dialog on a Western Windows (ANSI code page 1252),
+// driven by a person's means from another process: its title as the program
+// wrote it, and a folder with a Chinese name arriving whole in the box. The
+// shell's ANSI functions would show the title as mojibake and give no path
+// for the folder at all.
+TEST(PackgenOnAWesternWindows, FolderDialogKeepsChineseTexts) {
+    const fs::path kWinX64 = WIN_X64_DIR;
+    if (kWinX64.empty())
+        GTEST_SKIP() << "no win-x64 build";
+    auto& wine = test_support::WineSession::ensure();
+    if (wine.state() == test_support::WineSession::State::NotInstalled)
+        GTEST_SKIP() << wine.message();
+    const fs::path driver = kWinX64 / "tests" / "browse_driver.exe";
+    for (const fs::path& part : {kWinX64 / "loader" / "stub.exe", driver}) {
+        if (!fs::exists(part))
+            GTEST_SKIP() << "the win-x64 target is not built: no " << part;
+    }
+    ASSERT_EQ(wine.state(), test_support::WineSession::State::Running) << wine.message();
+    // Neither script nor transcript: the person at the screen acts.
+    std::vector<std::string> environment;
+    for (const std::string& entry : wine.environment()) {
+        if (!entry.starts_with("WJRT_"))
+            environment.push_back(entry);
+    }
+    environment.insert(environment.end(), {"WJRT_UI=win32", "LANG=C.UTF-8", "LC_ALL=C.UTF-8"});
+    auto probe = test_support::run({wine.wine(), driver.string(), "acp"}, environment);
+    ASSERT_EQ(probe.out, "1252\n") << probe.err;
+
+    // At the top of the prefix's drive C:, where wine's dialog finds a
+    // folder by its path every time (deeper down, not always).
+    fs::path drive_c = wine.temp_dir();
+    while (!drive_c.empty() && drive_c.filename() != "drive_c" && drive_c != drive_c.parent_path())
+        drive_c = drive_c.parent_path();
+    ASSERT_EQ(drive_c.filename(), "drive_c") << wine.temp_dir();
+    const std::string name = "发布-" + std::to_string(getpid());
+    const fs::path top = drive_c / u8path(name);
+    fs::remove_all(top);
+    write_file(top / "a.txt", "a");
+    const std::string folder = "C:\\" + name;
+
+    test_support::ScratchDir scratch;
+    const fs::path packgen = scratch.path() / "program" / "packgen.exe";
+    test_support::assemble_program(packgen, kWinX64, kNative / "images" / "packgen-x86-64.img",
+                                   {"eCompress"}, "packgen-wine-" + std::to_string(getpid()));
+    const int program = test_support::start({wine.wine(), packgen.string()}, environment);
+    // The main window's folder button (unit 9) and folder box (unit 8).
+    auto person =
+        test_support::run({wine.wine(), driver.string(), "choose", hex_of("程序更新文件生成器 1.0"),
+                           "1009", "1008", hex_of("请选择发布程序所在文件夹！"), hex_of(folder)},
+                          environment, 90);
+    const int program_exit = test_support::wait_for(program, 60);
+    fs::remove_all(top);
+    EXPECT_EQ(person.exit_code, 0) << person.out << person.err;
+    EXPECT_NE(person.out.find("dialog Static \"请选择发布程序所在文件夹！\"\n"), std::string::npos)
+        << person.out;
+    EXPECT_NE(person.out.find("box \"" + folder + "\"\n"), std::string::npos) << person.out;
+    EXPECT_EQ(program_exit, 0);
+}
 
 }  // namespace

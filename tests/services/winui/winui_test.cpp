@@ -145,6 +145,44 @@ end 0
     EXPECT_GE(share(after, x0 + 220, y0 + 120, 40, 40, kGreen), 0.9);
 }
 
+// Alignment and scroll bars from the description on real controls: the style
+// bits the system reports for each box (the program reads them), and where
+// the labels put their texts.
+TEST_P(RealWindows, AlignmentAndScrollBarsReachTheControls) {
+    auto result = run(program("aligned"), {.script = "capture \"aligned.png\"\nclose\n"});
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    // Edit boxes: centre, none; right, none; left, both bars. The list box:
+    // the horizontal bar its long row needs, no vertical one for two rows.
+    EXPECT_EQ(result.transcript, R"(window-open 0x52010001 "对齐"
+unit-text 标签_样式 "样式 1 0 2 0 0 3 1"
+user-close 0x52010001
+window-close 0x52010001 "对齐"
+end 0
+)");
+
+    const Picture picture = read_png(scenario().pictures() / "aligned.png");
+    const Rgb face{0xF0, 0xF0, 0xF0};
+    const auto [x0, y0] = client_origin(picture, face);
+    ASSERT_GE(x0, 0);
+    // Dark text on yellow: its share in each third of the label.
+    auto ink = [&](int left, int third) {
+        int dark = 0;
+        for (int y = y0 + 110; y < y0 + 130; ++y) {
+            for (int x = x0 + left + third * 43; x < x0 + left + (third + 1) * 43; ++x) {
+                const Rgb c = picture.at(x, y);
+                dark += c.r + c.g + c.b < 300 ? 1 : 0;
+            }
+        }
+        return dark;
+    };
+    EXPECT_EQ(ink(10, 0), 0);  // right: nothing on the left
+    EXPECT_EQ(ink(10, 1), 0);
+    EXPECT_GT(ink(10, 2), 5);
+    EXPECT_EQ(ink(150, 0), 0);  // centre: only in the middle
+    EXPECT_GT(ink(150, 1), 5);
+    EXPECT_EQ(ink(150, 2), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Systems, RealWindows, ::testing::Values(System::win_x64_windows),
                          test_support::system_test_name);
 

@@ -1,0 +1,151 @@
+// The inside of the backend with real windows, shared by its files:
+//
+//   win32_interface.cpp  the backend's life, window classes and procedures,
+//                        the message loop
+//   controls.cpp         units as controls: making them, their places,
+//                        flags, texts, rows, and the model's changes
+//   painting.cpp         the runtime's own control class: painting, fonts,
+//                        the mouse button on it
+//   message_boxes.cpp    message boxes and the scripted folder dialog
+//   script_actor.cpp     the script's steps through the controls
+//   pictures.*           BMP pictures drawn; PNG pictures of a window
+//   browser_host.*       the embedded browser's control host
+//   text.*               GBK and the wide functions
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "runtime/kernel/automation/driver.h"
+#include "runtime/kernel/ui/user_interface.h"
+#include "runtime/kernel/ui/window_system.h"
+
+namespace kernel::ui::win32 {
+
+constexpr int kFirstControlId = 1000;
+constexpr wchar_t kWindowClass[] = L"WjrtWindow";
+constexpr wchar_t kPanelClass[] = L"WjrtPanel";
+
+// What a unit is on the screen.
+enum class Kind {
+    Window,
+    Edit,
+    Button,
+    Radio,
+    Group,
+    List,
+    // Drawn by the runtime (the panel class):
+    Label,
+    Hyperlink,
+    TransparentLabel,
+    PictureBox,
+    Canvas,
+    PictureButton,
+    HtmlView,
+    // Nothing on the screen (the ZIP component, unknown types).
+    Invisible,
+};
+
+inline bool is_panel(Kind kind) {
+    return kind >= Kind::Label && kind <= Kind::HtmlView;
+}
+
+struct UnitView {
+    Kind kind = Kind::Invisible;
+    HWND hwnd = nullptr;
+    HFONT font = nullptr;
+    HBRUSH brush = nullptr;
+    bool pressed = false;  // a picture button held down
+};
+
+struct WindowView {
+    uint32_t id = 0;
+    HWND hwnd = nullptr;
+    std::vector<UnitView> units;  // as the window's units; [0] is the window itself
+};
+
+class Win32Interface final : public UserInterface, private automation::Actor {
+  public:
+    Win32Interface(automation::ScriptDriver driver, bool scripted, WindowSystem& system, Host& host,
+                   std::vector<std::string> libraries)
+        : driver_(std::move(driver)),
+          scripted_(scripted),
+          system_(system),
+          host_(host),
+          libraries_(std::move(libraries)) {
+        attach(this);
+        register_classes();
+    }
+    ~Win32Interface() override { attach(nullptr); }
+
+    void window_opened(const WindowState& window) override;
+    void window_closed(const WindowState& window) override;
+    void unit_changed(const WindowState& window, const UnitState& unit,
+                      const Change& change) override;
+    int32_t message_box(const MessageBoxRequest& request) override;
+    // Reached only under automation: without a script the image calls the
+    // system's own folder dialog.
+    std::optional<std::string> choose_folder(const FolderRequest& request) override;
+    void serve_pending() override { pump(); }
+    void show_wait_cursor(bool on) override;
+    int64_t handle_of(const WindowState& window, const UnitState& unit) override;
+    bool serve_one(WindowSystem& system) override;
+
+    LRESULT window_message(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+    LRESULT panel_message(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+
+  private:
+    // ---- automation::Actor: the script's steps through the controls ----
+    void click(WindowSystem& system, uint32_t window, uint32_t unit) override;
+    void type(WindowSystem& system, uint32_t window, uint32_t unit, std::string text) override;
+    void select(WindowSystem& system, uint32_t window, uint32_t unit, int32_t row) override;
+    void close(WindowSystem& system, uint32_t window) override;
+    void activate(WindowSystem& system, uint32_t window) override;
+    Result<void> capture(uint32_t window, const std::string& file) override;
+
+    // The one backend the window procedures pass their messages to.
+    static void attach(Win32Interface* backend);
+    void register_classes();
+    Kind kind_of(uint32_t type) const;
+    WindowView* view(uint32_t window);
+    WindowView* view_of(HWND top);
+    // The unit of a control of an open window, or null.
+    bool locate(HWND control, WindowView*& view, size_t& index);
+
+    void create_unit(WindowView& view, const WindowState& window, size_t index);
+    void destroy_unit(UnitView& unit);
+    RECT place_of(const WindowState& window, size_t index) const;
+    bool shown(const WindowState& window, size_t index) const;
+    bool usable(const WindowState& window, size_t index) const;
+    void apply_places(WindowView& view, const WindowState& window);
+    void apply_flags(WindowView& view, const WindowState& window);
+    void apply_colours(UnitView& unit, const Properties& p);
+    void apply_font(UnitView& unit, const Properties& p);
+    void set_control_text(UnitView& unit, const Properties& p);
+    void fill_list(UnitView& unit, const Properties& p);
+    // Windows behind a modal one take no input.
+    void apply_reachability();
+    void paint_panel(HWND hwnd, HDC dc);
+    // Lets the windows catch up: painting and whatever was posted.
+    void pump();
+
+    automation::ScriptDriver driver_;
+    const bool scripted_;
+    bool wait_cursor_ = false;  // kept over the windows while a long task runs
+    WindowSystem& system_;
+    Host& host_;
+    const std::vector<std::string> libraries_;
+    std::map<uint32_t, std::unique_ptr<WindowView>> views_;
+    // Set while the runtime itself changes a control, whose notifications
+    // are then no person's doing.
+    int updating_ = 0;
+    bool typed_ = false;
+};
+
+}  // namespace kernel::ui::win32

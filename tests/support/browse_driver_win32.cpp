@@ -1,0 +1,221 @@
+// A person at the folder dialog of another program, for tests under wine:
+//
+//   browse_driver acp
+//       prints the system's ANSI code page
+//   browse_driver choose CAPTION BUTTON_ID BOX_ID TITLE FOLDER
+//       waits for the top-level window CAPTION, clicks its unit BUTTON_ID
+//       (a runtime-painted one: the left button pressed and released in it),
+//       waits for the folder dialog of that program, checks that one of its
+//       texts is TITLE, selects FOLDER in it (BFFM_SETSELECTIONW) and
+//       presses OK, then prints what the unit BOX_ID shows and closes the
+//       window
+//
+// Texts are given as hex of their UTF-8 bytes, so that no code page comes
+// between the test and the helper. Everything seen is printed (UTF-8); the
+// exit code is 0 when the title was found and the box shows FOLDER.
+#include <windows.h>
+// windows.h first: the shell's header builds on it.
+#include <shlobj.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring from_hex_utf8(const char* hex) {
+    std::string bytes;
+    for (size_t i = 0; hex[i] != 0 && hex[i + 1] != 0; i += 2)
+        bytes += static_cast<char>(std::strtoul(std::string(hex + i, 2).c_str(), nullptr, 16));
+    const int size =
+        MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), out.data(), size);
+    return out;
+}
+
+std::string utf8(const std::wstring& text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                        nullptr, nullptr);
+    return out;
+}
+
+// Through WM_GETTEXT, which the system carries between processes.
+std::wstring text_of(HWND hwnd) {
+    wchar_t buffer[1024] = {};
+    SendMessageTimeoutW(hwnd, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer), SMTO_BLOCK, 5000,
+                        nullptr);
+    return buffer;
+}
+
+std::wstring class_of(HWND hwnd) {
+    wchar_t name[64] = {};
+    GetClassNameW(hwnd, name, 64);
+    return name;
+}
+
+struct Search {
+    DWORD process = 0;
+    const std::wstring* caption = nullptr;
+    HWND found = nullptr;
+};
+
+BOOL CALLBACK find_tree(HWND hwnd, LPARAM data) {
+    if (class_of(hwnd) != L"SysTreeView32")
+        return TRUE;
+    *reinterpret_cast<bool*>(data) = true;
+    return FALSE;
+}
+
+// A dialog with a folder tree: no message box of the program.
+bool is_folder_dialog(HWND hwnd) {
+    bool tree = false;
+    if (class_of(hwnd) == L"#32770")
+        EnumChildWindows(hwnd, find_tree, reinterpret_cast<LPARAM>(&tree));
+    return tree;
+}
+
+BOOL CALLBACK find_top(HWND hwnd, LPARAM data) {
+    auto* search = reinterpret_cast<Search*>(data);
+    if (!IsWindowVisible(hwnd))
+        return TRUE;
+    DWORD process = 0;
+    GetWindowThreadProcessId(hwnd, &process);
+    if (search->caption != nullptr ? text_of(hwnd) == *search->caption
+                                   : process == search->process && is_folder_dialog(hwnd)) {
+        search->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND wait_for(Search search) {
+    for (int i = 0; i < 300; ++i) {
+        search.found = nullptr;
+        EnumWindows(find_top, reinterpret_cast<LPARAM>(&search));
+        if (search.found != nullptr)
+            return search.found;
+        Sleep(100);
+    }
+    return nullptr;
+}
+
+BOOL CALLBACK collect(HWND hwnd, LPARAM data) {
+    reinterpret_cast<std::vector<HWND>*>(data)->push_back(hwnd);
+    return TRUE;
+}
+
+int choose(char** argv) {
+    const std::wstring caption = from_hex_utf8(argv[2]);
+    const int button_id = std::atoi(argv[3]);
+    const int box_id = std::atoi(argv[4]);
+    const std::wstring title = from_hex_utf8(argv[5]);
+    const std::wstring folder = from_hex_utf8(argv[6]);
+
+    HWND main = wait_for({0, &caption, nullptr});
+    if (main == nullptr) {
+        std::printf("no window\n");
+        return 2;
+    }
+    DWORD process = 0;
+    GetWindowThreadProcessId(main, &process);
+    HWND button = GetDlgItem(main, button_id);
+    RECT client{};
+    GetClientRect(button, &client);
+    const LPARAM middle = MAKELPARAM(client.right / 2, client.bottom / 2);
+    PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, middle);
+    PostMessageW(button, WM_LBUTTONUP, 0, middle);
+
+    HWND dialog = wait_for({process, nullptr, nullptr});
+    if (dialog == nullptr) {
+        std::printf("no dialog\n");
+        return 2;
+    }
+    Sleep(500);  // its tree filled
+    std::vector<HWND> children;
+    EnumChildWindows(dialog, collect, reinterpret_cast<LPARAM>(&children));
+    bool title_found = false;
+    HWND edit = nullptr, ok = GetDlgItem(dialog, IDOK);
+    for (HWND child : children) {
+        const std::wstring text = text_of(child);
+        std::printf("dialog %s \"%s\"\n", utf8(class_of(child)).c_str(), utf8(text).c_str());
+        title_found |= text == title;
+        if (class_of(child) == L"Edit" && IsWindowVisible(child))
+            edit = child;
+    }
+    if (edit == nullptr || ok == nullptr) {
+        std::printf("no edit box or OK button\n");
+        return 2;
+    }
+    // The dialog takes the folder it selects from its own process's memory;
+    // what is typed into its edit box does not count. Each folder above the
+    // chosen one is opened first: the tree finds only what it has shown.
+    HANDLE other = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, process);
+    const size_t size = (folder.size() + 1) * sizeof(wchar_t);
+    auto* there = other != nullptr
+                      ? static_cast<wchar_t*>(VirtualAllocEx(
+                            other, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))
+                      : nullptr;
+    if (there == nullptr) {
+        std::printf("the folder cannot be handed to the dialog\n");
+        return 2;
+    }
+    auto send = [&](UINT message, const std::wstring& path) {
+        WriteProcessMemory(other, there, path.c_str(), (path.size() + 1) * sizeof(wchar_t),
+                           nullptr);
+        SendMessageTimeoutW(dialog, message, TRUE, reinterpret_cast<LPARAM>(there), SMTO_BLOCK,
+                            5000, nullptr);
+    };
+    // The edit box names the folder once the tree has reached it; a folder
+    // that the tree has not listed yet is asked for again.
+    auto select = [&](const std::wstring& path) {
+        const std::wstring name = path.substr(path.find_last_of(L'\\', path.size() - 2) + 1);
+        for (int attempt = 0; attempt < 10 && text_of(edit) != name; ++attempt) {
+            send(BFFM_SETSELECTIONW, path);
+            for (int i = 0; i < 10 && text_of(edit) != name; ++i)
+                Sleep(100);
+        }
+        std::printf("step \"%s\" shows \"%s\"\n", utf8(path).c_str(), utf8(text_of(edit)).c_str());
+        send(BFFM_SETEXPANDED, path);
+        Sleep(200);
+    };
+    for (size_t at = folder.find(L'\\', 3); at != std::wstring::npos;
+         at = folder.find(L'\\', at + 1))
+        select(folder.substr(0, at));
+    std::printf("folder \"%s\"\n", utf8(folder).c_str());
+    select(folder);
+    Sleep(300);
+    std::printf("selected \"%s\"\n", utf8(text_of(edit)).c_str());
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+    for (int i = 0; i < 100 && IsWindow(dialog); ++i)
+        Sleep(100);
+    Sleep(500);  // the program's answer to the choice
+    const std::wstring shown = text_of(GetDlgItem(main, box_id));
+    std::printf("box \"%s\"\n", utf8(shown).c_str());
+    PostMessageW(main, WM_CLOSE, 0, 0);
+    VirtualFreeEx(other, there, 0, MEM_RELEASE);
+    CloseHandle(other);
+    return title_found && shown == folder ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Lines end in LF, as the test reads them.
+    _setmode(_fileno(stdout), _O_BINARY);
+    if (argc == 2 && std::string(argv[1]) == "acp") {
+        std::printf("%u\n", GetACP());
+        return 0;
+    }
+    if (argc == 7 && std::string(argv[1]) == "choose")
+        return choose(argv);
+    std::fprintf(stderr, "usage: browse_driver acp | choose CAPTION BUTTON BOX TITLE FOLDER\n");
+    return 2;
+}
