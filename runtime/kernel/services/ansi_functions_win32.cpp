@@ -116,7 +116,8 @@ int CALLBACK forward_callback(HWND hwnd, UINT message, LPARAM lparam, LPARAM) {
 }
 
 PIDLIST_ABSOLUTE WINAPI browse_for_folder(BROWSEINFOA* info) {
-    if (!memory().holds(info, sizeof *info))
+    // The record is written back (iImage), so it must be the program's to write.
+    if (!memory().writable(info, sizeof *info))
         fatal("SHBrowseForFolderA was given no browse information.");
     BROWSEINFOW wide{};
     wide.hwndOwner = info->hwndOwner;
@@ -130,7 +131,7 @@ PIDLIST_ABSOLUTE WINAPI browse_for_folder(BROWSEINFOA* info) {
         title = from_gbk(info->lpszTitle, static_cast<size_t>(length));
         wide.lpszTitle = title.c_str();
     }
-    if (info->pszDisplayName != nullptr && !memory().holds(info->pszDisplayName, MAX_PATH))
+    if (info->pszDisplayName != nullptr && !memory().writable(info->pszDisplayName, MAX_PATH))
         fatal("SHBrowseForFolderA was given a display name buffer of less than " +
               std::to_string(MAX_PATH) + " bytes.");
     wchar_t display_name[MAX_PATH] = {};
@@ -138,7 +139,7 @@ PIDLIST_ABSOLUTE WINAPI browse_for_folder(BROWSEINFOA* info) {
     Browse browse{info->lpfn, info->lParam, nullptr};
     Browse* outer = g_browse;
     if (info->lpfn != nullptr) {
-        if (!memory().in_image(reinterpret_cast<const void*>(info->lpfn)))
+        if (!memory().in_code(reinterpret_cast<const void*>(info->lpfn)))
             fatal("SHBrowseForFolderA was given a callback that is no routine of the program.");
         wide.lpfn = forward_callback;
         g_browse = &browse;
@@ -156,7 +157,7 @@ PIDLIST_ABSOLUTE WINAPI browse_for_folder(BROWSEINFOA* info) {
 // ---- SHGetPathFromIDListA ----
 
 BOOL WINAPI path_from_id_list(PCIDLIST_ABSOLUTE ids, char* path) {
-    if (!memory().holds(path, 1))
+    if (!memory().writable(path, 1))
         return FALSE;
     path[0] = '\0';
     wchar_t wide[MAX_PATH] = {};
@@ -165,7 +166,7 @@ BOOL WINAPI path_from_id_list(PCIDLIST_ABSOLUTE ids, char* path) {
     // A path that GBK cannot spell names no folder the program can reach.
     bool exact = false;
     const std::string gbk = to_gbk(wide, &exact);
-    if (!exact || gbk.size() >= MAX_PATH || !memory().holds(path, gbk.size() + 1))
+    if (!exact || gbk.size() >= MAX_PATH || !memory().writable(path, gbk.size() + 1))
         return FALSE;
     std::memcpy(path, gbk.c_str(), gbk.size() + 1);
     return TRUE;

@@ -23,6 +23,7 @@
 #include "base/encoding.h"
 #include "tests/support/picture.h"
 #include "tests/support/scenario.h"
+#include "tests/support/wine_session.h"
 
 namespace {
 
