@@ -719,7 +719,7 @@ TEST(PackgenOnAWesternWindows, FolderDialogKeepsChineseTexts) {
     const std::string folder = "C:\\" + name;
 
     test_support::ScratchDir scratch;
-    const fs::path packgen = scratch.path() / "program" / "packgen.exe";
+    const fs::path packgen = scratch.path() / "packgen.exe";
     test_support::assemble_program(packgen, kWinX64, kNative / "images" / "packgen-x86-64.img",
                                    {"eCompress"}, "packgen-wine-" + std::to_string(getpid()));
     const int program = test_support::start({wine.wine(), packgen.string()}, environment);
