@@ -55,7 +55,10 @@ void Runtime::run(const void* image) {
         fatal("The program image is invalid: " + bound.error());
     bound_ = bound.release_value();
     memory_.set_image(static_cast<uintptr_t>(bound_->placement.address), bound_->size);
-    auto windows = ui::WindowSystem::create(bound_->model.windows, *this);
+    std::vector<std::string> libraries;
+    for (const image::LibraryEntry& library : bound_->model.libraries)
+        libraries.push_back(library.name);
+    auto windows = ui::WindowSystem::create(bound_->model.windows, *this, libraries);
     if (windows.is_error())
         fatal("The program image is invalid: " + windows.error());
     windows_ = windows.release_value();
@@ -77,9 +80,6 @@ void Runtime::run(const void* image) {
     const bool automated = source.value().has_value() || ::automation::transcript_enabled();
     const char* chosen = std::getenv("WJRT_UI");
     if (chosen == nullptr || std::strcmp(chosen, "headless") != 0) {
-        std::vector<std::string> libraries;
-        for (const image::LibraryEntry& library : bound_->model.libraries)
-            libraries.push_back(library.name);
         windows_->set_user_interface(
             ui::make_win32_interface(std::move(driver), automated, *windows_, *this, libraries));
     } else {
