@@ -11,6 +11,7 @@
 
 #include "common/automation/transcript.h"
 #include "common/base/byte_reader.h"
+#include "common/base/encoding.h"
 #include "common/base/hex.h"
 #include "runtime/contract/runtime_abi.h"
 #include "runtime/kernel/ui/transcript_lines.h"
@@ -22,39 +23,18 @@ namespace {
 
 using base::fail;
 
-constexpr UINT kGbk = 936;
 constexpr int kFirstControlId = 1000;
 constexpr wchar_t kWindowClass[] = L"WjrtWindow";
 constexpr wchar_t kPanelClass[] = L"WjrtPanel";
 // 宋体, the face of units that name none.
 constexpr wchar_t kDefaultFace[] = L"\u5B8B\u4F53";
 
-std::wstring wide(std::string_view text, UINT code_page) {
-    if (text.empty())
-        return {};
-    const int length =
-        MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(std::max(length, 0)), L'\0');
-    if (length > 0)
-        MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), out.data(),
-                            length);
-    return out;
-}
-
 std::wstring from_gbk(std::string_view gbk) {
-    return wide(gbk, kGbk);
+    return base::gbk_to_wide_replacing(gbk);
 }
 
 std::string to_gbk(std::wstring_view text) {
-    if (text.empty())
-        return {};
-    const int length = WideCharToMultiByte(kGbk, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(std::max(length, 0)), '\0');
-    if (length > 0)
-        WideCharToMultiByte(kGbk, 0, text.data(), static_cast<int>(text.size()), out.data(), length,
-                            nullptr, nullptr);
-    return out;
+    return base::wide_to_gbk_replacing(text);
 }
 
 std::wstring window_text(HWND hwnd) {
@@ -1147,7 +1127,7 @@ Result<void> Win32Interface::capture(uint32_t window_id, const std::string& file
     DeleteDC(memory);
     ReleaseDC(v->hwnd, source);
 
-    std::wstring path = wide(file, CP_UTF8);
+    std::wstring path = base::utf8_to_wide(file);
     const bool relative =
         !(path.size() >= 2 && (path[1] == L':' || (path[0] == L'\\' && path[1] == L'\\')));
     const wchar_t* folder = _wgetenv(L"WJRT_CAPTURE_DIR");
