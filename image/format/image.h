@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/base/error_or.h"
+#include "common/base/error.h"
 
 namespace image {
 
@@ -271,7 +271,7 @@ struct Image {
 // ---- Reading and writing ----
 
 template <typename T>
-using ImageResult = base::ErrorOr<T, std::string>;
+using ImageResult = base::Result<T>;
 
 // Parses and validates every offset, length and count against the bytes
 // that hold it; the error names the check that failed.

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "common/base/error_or.h"
+#include "common/base/error.h"
 
 namespace image::link {
 
 template <typename T>
-using LinkResult = base::ErrorOr<T, std::string>;
+using LinkResult = base::Result<T>;
 
 inline constexpr uint16_t kMachineI386 = 3;
 inline constexpr uint16_t kMachineX86_64 = 62;

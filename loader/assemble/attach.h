@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "common/base/error_or.h"
+#include "common/base/error.h"
 
 namespace loader {
 
 template <typename T>
-using ToolResult = base::ErrorOr<T, std::string>;
+using ToolResult = base::Result<T>;
 
 // ELF64: the image is placed at a 4096-byte boundary behind the stub's bytes
 // and named by a new entry of a rewritten section table.

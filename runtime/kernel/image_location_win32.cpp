@@ -8,7 +8,7 @@
 
 namespace kernel {
 
-base::ErrorOr<std::span<const uint8_t>, std::string> locate_image(const void* image) {
+base::Result<std::span<const uint8_t>> locate_image(const void* image) {
     using base::fail;
     auto* base = reinterpret_cast<const uint8_t*>(GetModuleHandleW(nullptr));
     auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(

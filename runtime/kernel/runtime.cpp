@@ -48,11 +48,11 @@ Runtime& Runtime::instance() {
 void Runtime::run(const void* image) {
     auto bytes = locate_image(image);
     if (bytes.is_error())
-        fatal("The program image is invalid: " + bytes.error());
+        fatal("The program image is invalid: " + bytes.error().message());
     KernelHost host(*this);
     auto bound = image::bind_image(bytes.value(), host);
     if (bound.is_error())
-        fatal("The program image is invalid: " + bound.error());
+        fatal("The program image is invalid: " + bound.error().message());
     bound_ = bound.release_value();
     memory_.set_image(static_cast<uintptr_t>(bound_->placement.address), bound_->size);
     std::vector<std::string> libraries;
@@ -60,7 +60,7 @@ void Runtime::run(const void* image) {
         libraries.push_back(library.name);
     auto windows = ui::WindowSystem::create(bound_->model.windows, *this, libraries);
     if (windows.is_error())
-        fatal("The program image is invalid: " + windows.error());
+        fatal("The program image is invalid: " + windows.error().message());
     windows_ = windows.release_value();
 
     // The user's part comes from the script; without one, nobody takes it:
@@ -70,7 +70,7 @@ void Runtime::run(const void* image) {
         automation_failure(source.error());
     auto steps = automation::parse_script(source.value().value_or(std::string()));
     if (steps.is_error())
-        automation_failure("the script's " + steps.error());
+        automation_failure("the script's " + steps.error().message());
     automation::ScriptDriver driver(steps.release_value());
 #if defined(_WIN32)
     // Real windows, unless WJRT_UI=headless asks for none (automation

@@ -42,7 +42,7 @@ ui::Result<bool> ScriptDriver::perform_next(ui::WindowSystem& system, Actor& act
     const Step& step = steps_[next_++];
     auto done = perform(step, system, actor);
     if (done.is_error())
-        return fail(step_label(step) + ": " + done.error());
+        return fail(step_label(step) + ": " + done.error().message());
     return true;
 }
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "common/base/error_or.h"
+#include "common/base/error.h"
 
 namespace kernel::automation {
 
@@ -14,6 +14,6 @@ inline constexpr const char* kScriptVariable = "WJRT_SCRIPT";
 
 // The script's text; nullopt when the variable is not set; an error (UTF-8)
 // when the file cannot be read.
-base::ErrorOr<std::optional<std::string>, std::string> read_script_source();
+base::Result<std::optional<std::string>> read_script_source();
 
 }  // namespace kernel::automation

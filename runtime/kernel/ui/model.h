@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "common/base/error_or.h"
+#include "common/base/error.h"
 #include "image/format/image.h"
 #include "runtime/contract/unit_table.h"
 
 namespace kernel::ui {
 
 template <typename T>
-using Result = base::ErrorOr<T, std::string>;
+using Result = base::Result<T>;
 
 struct Font {
     std::string name;   // GBK; empty for the system's default face

@@ -37,7 +37,7 @@ Result<std::unique_ptr<WindowSystem>> WindowSystem::create(const std::vector<ima
             auto initial = initial_properties(unit, kind);
             if (initial.is_error())
                 return fail("the unit " + (unit.name.empty() ? hex(unit.id) : unit.name) +
-                            " of the window " + hex(form.id) + ": " + initial.error());
+                            " of the window " + hex(form.id) + ": " + initial.error().message());
             window->initial.push_back(initial.release_value());
         }
         // Units are held by units: every chain of holders must reach the
