@@ -22,10 +22,14 @@ template <typename T, typename E>
 class [[nodiscard]] ErrorOr {
   public:
     ErrorOr(T value) : state_(std::in_place_index<0>, std::move(value)) {}
-    ErrorOr(Failure<E> failure) : state_(std::in_place_index<1>, failure.error) {}
+    ErrorOr(Failure<E> failure) : state_(std::in_place_index<1>, std::move(failure.error)) {}
+    // A failure of another type that makes an E (a cause, a detail text).
+    template <typename F>
+    requires(!std::is_same_v<F, E> && std::is_constructible_v<E, F>) ErrorOr(Failure<F> failure)
+        : state_(std::in_place_index<1>, E(std::move(failure.error))) {}
 
     bool is_error() const { return state_.index() == 1; }
-    E error() const { return std::get<1>(state_); }
+    const E& error() const { return std::get<1>(state_); }
     T& value() & { return std::get<0>(state_); }
     const T& value() const& { return std::get<0>(state_); }
     T release_value() { return std::move(std::get<0>(state_)); }
@@ -39,10 +43,13 @@ template <typename E>
 class [[nodiscard]] ErrorOr<void, E> {
   public:
     ErrorOr() = default;
-    ErrorOr(Failure<E> failure) : failed_(true), error_(failure.error) {}
+    ErrorOr(Failure<E> failure) : failed_(true), error_(std::move(failure.error)) {}
+    template <typename F>
+    requires(!std::is_same_v<F, E> && std::is_constructible_v<E, F>) ErrorOr(Failure<F> failure)
+        : failed_(true), error_(E(std::move(failure.error))) {}
 
     bool is_error() const { return failed_; }
-    E error() const { return error_; }
+    const E& error() const { return error_; }
     void release_value() {}
 
   private:

@@ -6,12 +6,13 @@
 #include <string_view>
 
 #include "base/error_or.h"
+#include "base/error.h"
 
 namespace base {
 
 // Reads the quoted text that starts at line[at] (a '"'); `at` ends behind
 // its closing quote.
-inline ErrorOr<std::string, std::string> read_quoted_text(std::string_view line, size_t& at) {
+inline Result<std::string> read_quoted_text(std::string_view line, size_t& at) {
     std::string text;
     ++at;
     for (;;) {

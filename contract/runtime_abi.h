@@ -9,6 +9,8 @@
 
 #include <stdint.h>
 
+#include "contract/unit_table.h"
+
 /* Calls between image and runtime: cdecl on i386; the System V AMD64
    convention on x86-64 on every operating system, so that one image runs
    under every runtime. */
@@ -89,25 +91,9 @@ typedef struct RtArrayHeader {
 #define RT_CLASS_BLOCK 0x19u
 #define RT_START_WINDOW 0x52010001u
 
-/* ---- Unit type references: 1-based library number << 16 | type number.
-   Types of the kernel library (library 1): ---- */
-#define RT_UNIT_WINDOW 0x00010001u
-#define RT_UNIT_EDIT 0x00010005u
-#define RT_UNIT_PICTURE 0x00010006u
-#define RT_UNIT_CANVAS 0x00010008u
-#define RT_UNIT_GROUP 0x00010009u
-#define RT_UNIT_LABEL 0x0001000Au
-#define RT_UNIT_BUTTON 0x0001000Bu
-#define RT_UNIT_RADIO 0x0001000Du
-#define RT_UNIT_LIST 0x0001000Fu
-#define RT_UNIT_HYPERLINK 0x0001001Du
-#define RT_UNIT_PICTURE_BUTTON 0x0001002Du
+/* ---- Unit types, unit properties and form items: unit_table.h. ---- */
 #define RT_TYPE_LIBRARY(type) ((uint32_t)(type) >> 16)
 #define RT_TYPE_NUMBER(type) ((uint32_t)(type)&0xFFFFu)
-/* Types of support libraries, numbered within their library. */
-#define RT_ECOMPRESS_ZIP 0x0001u
-#define RT_IEXT_TRANSPARENT_LABEL 0x0005u
-#define RT_HTMLVIEW_BROWSER 0x0001u
 
 /* ---- Unit events: 0 is a unit's main event (a click, a window's
    creation); -1 is a left mouse button press on a transparent label. ---- */
@@ -120,38 +106,6 @@ typedef struct RtArrayHeader {
 /* Window's own record: the window is about to close; its units can still be
    read. */
 #define RT_EVENT_WINDOW_CLOSING 3
-
-/* ---- Unit properties, read and written through RT_SLOT_GET_PROPERTY and
-   RT_SLOT_SET_PROPERTY with index -1 (RT_PROPERTY_ITEM takes a row as its
-   index). A text property is written as the address of a GBK text and read as
-   a new heap text that the caller releases; a logical one reads 1 or 0. The
-   unit 0 or the window's own record names the window itself. Numbers from 1;
-   later additions take the next free number. ---- */
-#define RT_PROPERTY_TEXT 1 /* caption, or an edit box's content: text */
-#define RT_PROPERTY_LEFT 2 /* pixels, relative to the parent's client area */
-#define RT_PROPERTY_TOP 3
-#define RT_PROPERTY_WIDTH 4
-#define RT_PROPERTY_HEIGHT 5
-#define RT_PROPERTY_VISIBLE 6     /* logical */
-#define RT_PROPERTY_ENABLED 7     /* logical */
-#define RT_PROPERTY_TEXT_COLOUR 8 /* 0x00BBGGRR */
-#define RT_PROPERTY_BACK_COLOUR 9 /* 0x00BBGGRR */
-#define RT_PROPERTY_FONT_NAME 10  /* text; empty for the system's default face */
-#define RT_PROPERTY_FONT_SIZE 11  /* int, points */
-#define RT_PROPERTY_FONT_STYLE 12 /* int, RT_FONT_* bits */
-/* Bytes: written as the address of a byte array (0 for none), read as a new
-   heap byte array that the caller releases. Picture, picture button, window. */
-#define RT_PROPERTY_PICTURE 13
-#define RT_PROPERTY_ITEM_COUNT 14 /* list box, int, read only: its rows */
-#define RT_PROPERTY_ITEM 15       /* list box, text of the row `index` (from 0) */
-#define RT_PROPERTY_SELECTION 16  /* list box, int: the selected row, -1 for none */
-/* Radio button, logical: checking one unchecks the other radio buttons of
-   the same parent. */
-#define RT_PROPERTY_CHECKED 17
-#define RT_PROPERTY_READ_ONLY 18  /* edit box, logical: the user cannot type into it */
-#define RT_PROPERTY_MULTI_LINE 19 /* edit box, logical: typed text keeps its line breaks */
-#define RT_PROPERTY_HANDLE \
-    20 /* int, read only: the system's handle of the window or unit (an HWND on Windows) */
 
 /* Font styles (RT_PROPERTY_FONT_STYLE). */
 #define RT_FONT_BOLD 0x1
@@ -267,60 +221,6 @@ typedef struct RtArrayHeader {
 #define RT_MB_ANSWER_CANCEL 2
 #define RT_MB_ANSWER_YES 6
 #define RT_MB_ANSWER_NO 7
-
-/* ---- Unit properties in the form: the bytes that end a unit record are a
-   sequence of tagged items, each a tag byte and its payload; a tag comes at
-   most once. A text is a u32 length and that many GBK bytes; numbers are
-   little-endian. A unit keeps the defaults of its type (empty texts, no
-   picture, the system's colours and font) for what its record leaves out. ---- */
-#define RT_FORM_TEXT 1         /* text: caption, or an edit box's content */
-#define RT_FORM_TEXT_COLOUR 2  /* u32 0x00BBGGRR */
-#define RT_FORM_BACK_COLOUR 3  /* u32 0x00BBGGRR */
-#define RT_FORM_FONT 4         /* u32 size in points, u32 RT_FONT_* bits, text face */
-#define RT_FORM_ITEMS 5        /* u32 count, then that many texts: a list box's rows */
-#define RT_FORM_SELECTION 6    /* i32: a list box's selected row, -1 for none */
-#define RT_FORM_CHECKED 7      /* no payload: a checked radio button */
-#define RT_FORM_READ_ONLY 8    /* no payload: a read-only edit box */
-#define RT_FORM_MULTI_LINE 9   /* no payload: a multi-line edit box */
-#define RT_FORM_PICTURE 10     /* u32 length, then the picture's bytes */
-#define RT_FORM_ALIGNMENT 11   /* u32 RT_ALIGN_*: the text's place in an edit box or label */
-#define RT_FORM_SCROLL_BARS 12 /* u32 RT_SCROLL_* bits: an edit box's or list box's bars */
-#define RT_FORM_LAST RT_FORM_SCROLL_BARS
-
-#define RT_ALIGN_LEFT 0
-#define RT_ALIGN_CENTRE 1
-#define RT_ALIGN_RIGHT 2
-
-#define RT_SCROLL_HORIZONTAL 1u
-#define RT_SCROLL_VERTICAL 2u
-
-/* Whether a form item belongs to units of `type`; the image linker and the
-   kernel library apply this one rule. */
-static inline int rt_form_item_applies(uint32_t type, uint8_t tag) {
-    switch (tag) {
-        case RT_FORM_TEXT:
-        case RT_FORM_TEXT_COLOUR:
-        case RT_FORM_BACK_COLOUR:
-        case RT_FORM_FONT:
-            return 1;
-        case RT_FORM_ITEMS:
-        case RT_FORM_SELECTION:
-            return type == RT_UNIT_LIST;
-        case RT_FORM_CHECKED:
-            return type == RT_UNIT_RADIO;
-        case RT_FORM_READ_ONLY:
-        case RT_FORM_MULTI_LINE:
-            return type == RT_UNIT_EDIT;
-        case RT_FORM_PICTURE:
-            return type == RT_UNIT_PICTURE || type == RT_UNIT_PICTURE_BUTTON ||
-                   type == RT_UNIT_WINDOW;
-        case RT_FORM_ALIGNMENT:
-            return type == RT_UNIT_EDIT || type == RT_UNIT_LABEL;
-        case RT_FORM_SCROLL_BARS:
-            return type == RT_UNIT_EDIT || type == RT_UNIT_LIST;
-    }
-    return 0;
-}
 
 /* ---- Slot signatures. ---- */
 typedef void(RT_CALL* RtRuntimeErrorFn)(int32_t code);

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "base/error_or.h"
+#include "base/error.h"
 
 namespace image {
 
@@ -271,7 +272,7 @@ struct Image {
 // ---- Reading and writing ----
 
 template <typename T>
-using ImageResult = base::ErrorOr<T, std::string>;
+using ImageResult = base::Result<T>;
 
 // Parses and validates every offset, length and count against the bytes
 // that hold it; the error names the check that failed.

@@ -130,26 +130,6 @@ std::optional<int64_t> parse_integer(const std::string& text) {
     return negative ? -value : value;
 }
 
-const std::map<std::string, std::pair<std::string, uint32_t>>& named_types() {
-    static const std::map<std::string, std::pair<std::string, uint32_t>> types = {
-        {"window", {"krnln", RT_TYPE_NUMBER(RT_UNIT_WINDOW)}},
-        {"edit", {"krnln", RT_TYPE_NUMBER(RT_UNIT_EDIT)}},
-        {"picture", {"krnln", RT_TYPE_NUMBER(RT_UNIT_PICTURE)}},
-        {"canvas", {"krnln", RT_TYPE_NUMBER(RT_UNIT_CANVAS)}},
-        {"group", {"krnln", RT_TYPE_NUMBER(RT_UNIT_GROUP)}},
-        {"label", {"krnln", RT_TYPE_NUMBER(RT_UNIT_LABEL)}},
-        {"button", {"krnln", RT_TYPE_NUMBER(RT_UNIT_BUTTON)}},
-        {"radio", {"krnln", RT_TYPE_NUMBER(RT_UNIT_RADIO)}},
-        {"list", {"krnln", RT_TYPE_NUMBER(RT_UNIT_LIST)}},
-        {"hyperlink", {"krnln", RT_TYPE_NUMBER(RT_UNIT_HYPERLINK)}},
-        {"picture-button", {"krnln", RT_TYPE_NUMBER(RT_UNIT_PICTURE_BUTTON)}},
-        {"zip", {"eCompress", RT_ECOMPRESS_ZIP}},
-        {"transparent-label", {"iext", RT_IEXT_TRANSPARENT_LABEL}},
-        {"html-view", {"HtmlView", RT_HTMLVIEW_BROWSER}},
-    };
-    return types;
-}
-
 // Events written by name (`on click handler`).
 std::optional<int32_t> named_event(const std::string& name) {
     static const std::map<std::string, int32_t> events = {
@@ -189,28 +169,6 @@ bool code_identifier(const std::string& name) {
             return false;
     }
     return std::find(std::begin(keywords), std::end(keywords), name) == std::end(keywords);
-}
-
-// The keywords of the unit properties and their form items.
-std::optional<uint8_t> form_item_tag(const std::string& keyword) {
-    static const std::map<std::string, uint8_t> tags = {
-        {"text", RT_FORM_TEXT},
-        {"text-colour", RT_FORM_TEXT_COLOUR},
-        {"back-colour", RT_FORM_BACK_COLOUR},
-        {"font", RT_FORM_FONT},
-        {"items", RT_FORM_ITEMS},
-        {"selected", RT_FORM_SELECTION},
-        {"checked", RT_FORM_CHECKED},
-        {"read-only", RT_FORM_READ_ONLY},
-        {"multi-line", RT_FORM_MULTI_LINE},
-        {"picture", RT_FORM_PICTURE},
-        {"align", RT_FORM_ALIGNMENT},
-        {"scroll-bars", RT_FORM_SCROLL_BARS},
-    };
-    auto found = tags.find(keyword);
-    if (found == tags.end())
-        return std::nullopt;
-    return found->second;
 }
 
 class Parser {
@@ -270,10 +228,9 @@ class Parser {
     LinkResult<uint32_t> unit_type(const Token& token, int number) {
         std::string library;
         uint32_t type_number = 0;
-        auto named = named_types().find(token.text);
-        if (named != named_types().end()) {
-            library = named->second.first;
-            type_number = named->second.second;
+        if (const RtUnitTypeRow* named = rt_find_unit_type_named(token.text.c_str())) {
+            library = named->library;
+            type_number = named->number;
         } else {
             size_t colon = token.text.find(':');
             auto value = colon == std::string::npos ? std::nullopt
@@ -287,6 +244,15 @@ class Parser {
         if (!position)
             return error(number, "unit type " + token.text + " needs library " + library);
         return static_cast<uint32_t>((*position + 1) << 16 | type_number);
+    }
+
+    // The table row of a unit type reference of this description.
+    const RtUnitTypeRow* type_row(uint32_t type) const {
+        const uint32_t position = RT_TYPE_LIBRARY(type);
+        if (position < 1 || position > description_.libraries.size())
+            return nullptr;
+        return rt_find_unit_type(description_.libraries[position - 1].name.c_str(),
+                                 RT_TYPE_NUMBER(type));
     }
 
     void append_u32(std::vector<uint8_t>& out, uint32_t value) {
@@ -448,8 +414,8 @@ class Parser {
                     unit.properties.push_back(static_cast<uint8_t>(*value));
                 }
             }
-        } else if (auto tag = form_item_tag(keyword)) {
-            return form_item(ud, *tag, t, number);
+        } else if (const RtFormItemRow* item = rt_find_form_item_named(keyword.c_str())) {
+            return form_item(ud, *item, t, number);
         } else {
             return error(number, "unknown keyword " + keyword);
         }
@@ -457,11 +423,13 @@ class Parser {
     }
 
     // A property of the unit: one tagged item of its record.
-    LinkResult<void> form_item(UnitDescription& ud, uint8_t tag, const Tokens& t, int number) {
+    LinkResult<void> form_item(UnitDescription& ud, const RtFormItemRow& row, const Tokens& t,
+                               int number) {
         const std::string& keyword = t[0].text;
+        const uint8_t tag = row.tag;
         if (std::find(ud.form_items.begin(), ud.form_items.end(), tag) != ud.form_items.end())
             return error(number, "'" + keyword + "' is given twice for this unit");
-        if (!rt_form_item_applies(ud.unit.type, tag))
+        if (!rt_type_has(type_row(ud.unit.type), row.facets))
             return error(number, "'" + keyword + "' does not belong to this unit's type");
         ud.form_items.push_back(tag);
         std::vector<uint8_t> item{tag};

@@ -27,7 +27,7 @@
 // button pressed on a unit the runtime paints); or by number.
 //
 // The unit's properties (each at most once; stored as the tagged items of
-// RT_FORM_* in runtime_abi.h, in the order written):
+// RT_FORM_* in unit_table.h, in the order written):
 //
 //   text "..."                         every unit: caption or content
 //   text-colour 0x0000FF               every unit: 0xBBGGRR
@@ -42,7 +42,7 @@
 //                                      file's bytes (relative to the description)
 //   bytes 0A0B0C                       raw bytes, appended as they are
 //
-// Unit types are written by name (window edit picture canvas group label
+// Unit types are written by their names in unit_table.h (window edit picture canvas group label
 // button radio list hyperlink picture-button zip transparent-label
 // html-view) or as library:number (eCompress:1).
 #pragma once

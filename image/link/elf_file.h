@@ -8,11 +8,12 @@
 #include <vector>
 
 #include "base/error_or.h"
+#include "base/error.h"
 
 namespace image::link {
 
 template <typename T>
-using LinkResult = base::ErrorOr<T, std::string>;
+using LinkResult = base::Result<T>;
 
 inline constexpr uint16_t kMachineI386 = 3;
 inline constexpr uint16_t kMachineX86_64 = 62;

@@ -61,7 +61,7 @@ std::string as_text(const std::vector<uint8_t>& bytes) {
 ProgramDescription load_description(const fs::path& path) {
     auto description = parse_description(as_text(read_file(path)), path.parent_path());
     if (description.is_error())
-        die(path.string() + ": " + description.error());
+        die(path.string() + ": " + description.error().message());
     return description.release_value();
 }
 
@@ -125,10 +125,10 @@ int link(const Options& options) {
     std::vector<uint8_t> elf_bytes = read_file(options.elf);
     auto elf = ElfFile::parse(elf_bytes);
     if (elf.is_error())
-        die(options.elf + ": " + elf.error());
+        die(options.elf + ": " + elf.error().message());
     auto linked = link_image(elf.value(), description);
     if (linked.is_error())
-        die(options.elf + ": " + linked.error());
+        die(options.elf + ": " + linked.error().message());
     auto bytes = image::write_image(linked.value());
     if (bytes.is_error())
         die(bytes.error());

@@ -8,11 +8,12 @@
 #include <vector>
 
 #include "base/error_or.h"
+#include "base/error.h"
 
 namespace loader {
 
 template <typename T>
-using ToolResult = base::ErrorOr<T, std::string>;
+using ToolResult = base::Result<T>;
 
 // ELF64: the image is placed at a 4096-byte boundary behind the stub's bytes
 // and named by a new entry of a rewritten section table.

@@ -4,6 +4,7 @@
 
 #include "base/automation/transcript.h"
 #include "base/executable/image_section.h"
+#include "base/encoding.h"
 #include "loader/package/reader.h"
 #include "loader/stub/os.h"
 
@@ -14,7 +15,6 @@ namespace {
 // Paths stay below MAX_PATH so that every API, with or without long-path
 // support, takes them.
 constexpr size_t kMaxPathChars = MAX_PATH - 1;
-constexpr UINT kAnsiCodePage = 936;  // GBK, whatever the system's own code page
 
 class Handle {
   public:
@@ -172,15 +172,10 @@ std::optional<Path> temp_folder() {
 std::optional<Path> join(const Path& folder, std::string_view ansi_name) {
     if (ansi_name.empty())
         return folder;
-    int length = MultiByteToWideChar(kAnsiCodePage, MB_ERR_INVALID_CHARS, ansi_name.data(),
-                                     static_cast<int>(ansi_name.size()), nullptr, 0);
-    if (length <= 0 || folder.size() + static_cast<size_t>(length) > kMaxPathChars)
+    const std::optional<std::wstring> name = base::gbk_to_wide(ansi_name);
+    if (!name || folder.size() + name->size() > kMaxPathChars)
         return std::nullopt;
-    Path path = folder;
-    path.resize(folder.size() + static_cast<size_t>(length));
-    MultiByteToWideChar(kAnsiCodePage, MB_ERR_INVALID_CHARS, ansi_name.data(),
-                        static_cast<int>(ansi_name.size()), path.data() + folder.size(), length);
-    return path;
+    return folder + *name;
 }
 
 bool prepare_private_folder(const Path& folder) {

@@ -189,7 +189,7 @@ LoadResult<Prepared> prepare() {
 void start_program() {
     auto prepared = prepare();
     if (prepared.is_error()) {
-        os::report_failure(message_text(prepared.error()));
+        os::report_failure(prepared.error().c_str());
         return;
     }
     prepared.value().entry(prepared.value().image);

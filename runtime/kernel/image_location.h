@@ -9,11 +9,12 @@
 #include <string>
 
 #include "base/error_or.h"
+#include "base/error.h"
 
 namespace kernel {
 
 // The image's bytes, or why they cannot be had.
-base::ErrorOr<std::span<const uint8_t>, std::string> locate_image(const void* image);
+base::Result<std::span<const uint8_t>> locate_image(const void* image);
 
 // The folder of the kernel library's own file, with its trailing separator,
 // in the system's encoding (UTF-8 on Linux; UTF-8 on Windows too, converted

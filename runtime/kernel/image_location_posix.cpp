@@ -11,7 +11,7 @@
 
 namespace kernel {
 
-base::ErrorOr<std::span<const uint8_t>, std::string> locate_image(const void* image) {
+base::Result<std::span<const uint8_t>> locate_image(const void* image) {
     using base::fail;
     // The stub copied the section into memory of its size; its size comes
     // from the section table of the executable file.

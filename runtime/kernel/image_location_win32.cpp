@@ -3,11 +3,12 @@
 #include <cstring>
 
 #include "base/executable/image_section.h"
+#include "base/encoding.h"
 #include "runtime/kernel/image_location.h"
 
 namespace kernel {
 
-base::ErrorOr<std::span<const uint8_t>, std::string> locate_image(const void* image) {
+base::Result<std::span<const uint8_t>> locate_image(const void* image) {
     using base::fail;
     auto* base = reinterpret_cast<const uint8_t*>(GetModuleHandleW(nullptr));
     auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
@@ -35,11 +36,7 @@ std::optional<std::string> runtime_folder() {
     DWORD length = GetModuleFileNameW(self, path, MAX_PATH + 1);
     if (length == 0 || length > MAX_PATH)
         return std::nullopt;
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, path, static_cast<int>(length), nullptr, 0, nullptr,
-                                    nullptr);
-    std::string utf8(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, path, static_cast<int>(length), utf8.data(), bytes, nullptr,
-                        nullptr);
+    const std::string utf8 = base::wide_to_utf8({path, length});
     size_t slash = utf8.rfind('\\');
     if (slash == std::string::npos)
         return std::nullopt;

@@ -49,19 +49,22 @@ Runtime& Runtime::instance() {
 void Runtime::run(const void* image) {
     auto bytes = locate_image(image);
     if (bytes.is_error())
-        fatal("The program image is invalid: " + bytes.error());
+        fatal("The program image is invalid: " + bytes.error().message());
     KernelHost host(*this);
     auto bound = image::bind_image(bytes.value(), host);
     if (bound.is_error())
-        fatal("The program image is invalid: " + bound.error());
+        fatal("The program image is invalid: " + bound.error().message());
     bound_ = bound.release_value();
     memory_.set_image(static_cast<uintptr_t>(bound_->placement.address), bound_->size);
     memory_.set_segments(static_cast<uintptr_t>(bound_->code_address),
                          bound_->model.code.data.size(),
                          static_cast<uintptr_t>(bound_->var_address), bound_->model.var_size);
-    auto windows = ui::WindowSystem::create(bound_->model.windows, *this);
+    std::vector<std::string> libraries;
+    for (const image::LibraryEntry& library : bound_->model.libraries)
+        libraries.push_back(library.name);
+    auto windows = ui::WindowSystem::create(bound_->model.windows, *this, libraries);
     if (windows.is_error())
-        fatal("The program image is invalid: " + windows.error());
+        fatal("The program image is invalid: " + windows.error().message());
     windows_ = windows.release_value();
 
     // The user's part comes from the script; without one, nobody takes it:
@@ -71,7 +74,7 @@ void Runtime::run(const void* image) {
         automation_failure(source.error());
     auto steps = automation::parse_script(source.value().value_or(std::string()));
     if (steps.is_error())
-        automation_failure("the script's " + steps.error());
+        automation_failure("the script's " + steps.error().message());
     automation::ScriptDriver driver(steps.release_value());
 #if defined(_WIN32)
     // Real windows, unless WJRT_UI=headless asks for none (automation
@@ -81,9 +84,6 @@ void Runtime::run(const void* image) {
     const bool automated = source.value().has_value() || ::automation::transcript_enabled();
     const char* chosen = std::getenv("WJRT_UI");
     if (chosen == nullptr || std::strcmp(chosen, "headless") != 0) {
-        std::vector<std::string> libraries;
-        for (const image::LibraryEntry& library : bound_->model.libraries)
-            libraries.push_back(library.name);
         windows_->set_user_interface(
             ui::make_win32_interface(std::move(driver), automated, *windows_, *this, libraries));
     } else {

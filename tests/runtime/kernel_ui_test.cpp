@@ -156,6 +156,59 @@ TEST(FormItems, DescriptionsRefuseWhatNoUnitCanHold) {
     }
 }
 
+// Every unit type and form item of the table, as the linker writes them and
+// the runtime reads them back: a type reaches the same row through the
+// program's library list on both sides, and an item is accepted by both on
+// exactly the types with its facet. A row added on one side only (a keyword
+// without its payload, a tag the model cannot read) fails here.
+TEST(FormItems, LinkerAndRuntimeAgreeOnEveryRowOfTheTable) {
+    // A value for every keyword: a new form item row needs one here.
+    const std::pair<const char*, const char*> values[] = {
+        {"text", " \"a\""},        {"text-colour", " 1"},
+        {"back-colour", " 2"},     {"font", " \"f\" 9"},
+        {"items", " \"a\" \"b\""}, {"selected", " 1"},
+        {"checked", ""},           {"read-only", ""},
+        {"multi-line", ""},        {"picture", " \"pixel.bmp\""},
+        {"align", " centre"},      {"scroll-bars", " horizontal vertical"},
+    };
+    // Support libraries in an order of their own, so that positions matter.
+    const std::string libraries = "library HtmlView\nlibrary iext\nlibrary eCompress\n";
+    const std::vector<std::string> names = {"krnln", "HtmlView", "iext", "eCompress"};
+    for (int t = 0; t < RT_UNIT_TYPE_COUNT; ++t) {
+        const RtUnitTypeRow& type = rt_unit_type_rows()[t];
+        for (int i = 0; i < RT_FORM_ITEM_COUNT; ++i) {
+            const RtFormItemRow& item = rt_form_item_rows()[i];
+            SCOPED_TRACE(std::string(type.name) + " with " + item.keyword);
+            const char* value = nullptr;
+            for (const auto& [keyword, text] : values) {
+                if (std::string(keyword) == item.keyword)
+                    value = text;
+            }
+            ASSERT_NE(value, nullptr) << "no value for the keyword";
+            std::string unit = "  unit 16010001 " + std::string(type.name) + " \"u\"\n    " +
+                               item.keyword + value + "\n";
+            if (std::string(item.keyword) == "selected")
+                unit += "    items \"a\" \"b\"\n";
+            auto parsed = image::link::parse_description(
+                libraries + "window 52010001\n  unit 06010000 window \"\"\n" + unit, kPrograms);
+            const bool belongs = (type.facets & item.facets) != 0 || item.facets == 0;
+            if (!belongs) {
+                ASSERT_TRUE(parsed.is_error());
+                EXPECT_NE(parsed.error().find("does not belong"), std::string::npos)
+                    << parsed.error();
+                continue;
+            }
+            ASSERT_FALSE(parsed.is_error()) << parsed.error();
+            const image::Unit& linked = parsed.value().windows[0].units[1].unit;
+            const RtUnitTypeRow* found = kernel::ui::find_unit_type(linked.type, names);
+            ASSERT_NE(found, nullptr);
+            EXPECT_EQ(std::string(found->name), type.name);
+            auto read = initial_properties(linked, found);
+            EXPECT_FALSE(read.is_error()) << read.error();
+        }
+    }
+}
+
 // Forms the linker would not write, as a damaged or foreign image holds them.
 TEST(FormItems, TheRuntimeRefusesDamagedItems) {
     const std::pair<const char*, const char*> cases[] = {

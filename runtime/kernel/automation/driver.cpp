@@ -42,7 +42,7 @@ ui::Result<bool> ScriptDriver::perform_next(ui::WindowSystem& system, Actor& act
     const Step& step = steps_[next_++];
     auto done = perform(step, system, actor);
     if (done.is_error())
-        return fail(step_label(step) + ": " + done.error());
+        return fail(step_label(step) + ": " + done.error().message());
     return true;
 }
 
@@ -102,7 +102,7 @@ ui::Result<void> ScriptDriver::perform(const Step& step, ui::WindowSystem& syste
             actor.click(system, active_id, unit_id);
             return {};
         case StepKind::Type:
-            if (unit->type() != RT_UNIT_EDIT)
+            if (!unit->has(RT_FACET_TYPED))
                 return fail("the unit " + name + " is not an edit box");
             if (unit->now.read_only)
                 return fail("the edit box " + name + " is read-only");
@@ -110,7 +110,7 @@ ui::Result<void> ScriptDriver::perform(const Step& step, ui::WindowSystem& syste
             actor.type(system, active_id, unit_id, step.text);
             return {};
         case StepKind::Select:
-            if (unit->type() != RT_UNIT_LIST)
+            if (!unit->has(RT_FACET_ROWS))
                 return fail("the unit " + name + " is not a list box");
             if (static_cast<size_t>(step.row) >= unit->now.items.size())
                 return fail("the list box " + name + " has " +

@@ -14,7 +14,7 @@ using base::fail;
 namespace {
 
 template <typename T>
-using Result = base::ErrorOr<T, std::string>;
+using Result = base::Result<T>;
 
 struct Token {
     std::string text;
@@ -178,7 +178,7 @@ Result<Step> parse_step(const std::vector<Token>& tokens) {
 
 }  // namespace
 
-base::ErrorOr<std::vector<Step>, std::string> parse_script(std::string_view utf8) {
+base::Result<std::vector<Step>> parse_script(std::string_view utf8) {
     if (utf8.starts_with("\xEF\xBB\xBF"))
         utf8.remove_prefix(3);
     std::vector<Step> steps;
@@ -193,12 +193,12 @@ base::ErrorOr<std::vector<Step>, std::string> parse_script(std::string_view utf8
         start = end + 1;
         auto tokens = tokenize(line);
         if (tokens.is_error())
-            return fail("line " + std::to_string(number) + ": " + tokens.error());
+            return fail("line " + std::to_string(number) + ": " + tokens.error().message());
         if (tokens.value().empty())
             continue;
         auto step = parse_step(tokens.value());
         if (step.is_error())
-            return fail("line " + std::to_string(number) + ": " + step.error());
+            return fail("line " + std::to_string(number) + ": " + step.error().message());
         step.value().line = number;
         while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
             line.remove_suffix(1);

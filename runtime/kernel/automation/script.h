@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "base/error_or.h"
+#include "base/error.h"
 
 namespace kernel::automation {
 
@@ -56,6 +57,6 @@ struct Step {
 };
 
 // The steps, or the first line that is not one ("line 3: ...").
-base::ErrorOr<std::vector<Step>, std::string> parse_script(std::string_view utf8);
+base::Result<std::vector<Step>> parse_script(std::string_view utf8);
 
 }  // namespace kernel::automation

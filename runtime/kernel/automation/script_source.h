@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/error_or.h"
+#include "base/error.h"
 
 namespace kernel::automation {
 
@@ -14,6 +15,6 @@ inline constexpr const char* kScriptVariable = "WJRT_SCRIPT";
 
 // The script's text; nullopt when the variable is not set; an error (UTF-8)
 // when the file cannot be read.
-base::ErrorOr<std::optional<std::string>, std::string> read_script_source();
+base::Result<std::optional<std::string>> read_script_source();
 
 }  // namespace kernel::automation

@@ -7,7 +7,7 @@
 
 namespace kernel::automation {
 
-base::ErrorOr<std::optional<std::string>, std::string> read_script_source() {
+base::Result<std::optional<std::string>> read_script_source() {
     const char* path = std::getenv(kScriptVariable);
     if (path == nullptr || *path == '\0')
         return std::optional<std::string>();

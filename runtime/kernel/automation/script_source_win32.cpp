@@ -4,7 +4,7 @@
 
 namespace kernel::automation {
 
-base::ErrorOr<std::optional<std::string>, std::string> read_script_source() {
+base::Result<std::optional<std::string>> read_script_source() {
     static wchar_t path[32768];
     DWORD length = GetEnvironmentVariableW(L"WJRT_SCRIPT", path, 32768);
     if (length == 0 || length >= 32768)

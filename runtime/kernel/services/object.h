@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/error_or.h"
+#include "base/error.h"
 
 namespace kernel {
 
@@ -61,13 +62,9 @@ struct ObjectValue {
     }
 };
 
-// Why a member call gave no value.
-enum class ObjectError {
-    UnknownMember,   // the object has no member of that name
-    WrongArguments,  // too few, too many, or of a type the member cannot take
-    Failed,          // the member ran and failed (or may not run in this state)
-    NotImplemented,  // the system's object has the member but does not do it
-};
+// Why a member call gave no value: the causes UnknownMember,
+// WrongArguments, Failed and NotImplemented.
+using ObjectError = base::Error;
 
 class Object {
   public:

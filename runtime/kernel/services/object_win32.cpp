@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/encoding.h"
 #include "runtime/kernel/services/object.h"
 
 namespace kernel {
@@ -17,33 +18,6 @@ namespace {
 
 using base::ErrorOr;
 using base::fail;
-
-constexpr UINT kGbk = 936;
-
-std::wstring wide(std::string_view gbk) {
-    if (gbk.empty())
-        return {};
-    const int length =
-        MultiByteToWideChar(kGbk, 0, gbk.data(), static_cast<int>(gbk.size()), nullptr, 0);
-    if (length <= 0)
-        return {};
-    std::wstring out(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(kGbk, 0, gbk.data(), static_cast<int>(gbk.size()), out.data(), length);
-    return out;
-}
-
-std::string narrow(const wchar_t* text, UINT length) {
-    if (length == 0)
-        return {};
-    const int size =
-        WideCharToMultiByte(kGbk, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    if (size <= 0)
-        return {};
-    std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(kGbk, 0, text, static_cast<int>(length), out.data(), size, nullptr,
-                        nullptr);
-    return out;
-}
 
 ObjectError error_of(HRESULT hr) {
     switch (hr) {
@@ -82,7 +56,7 @@ bool to_variant(const ObjectValue& value, VARIANT& out) {
             out.dblVal = value.number;
             return true;
         case ObjectValue::Kind::Text: {
-            const std::wstring text = wide(value.text);
+            const std::wstring text = base::gbk_to_wide_replacing(value.text);
             out.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
             if (out.bstrVal == nullptr)
                 return false;
@@ -162,7 +136,8 @@ ErrorOr<ObjectValue, ObjectError> from_variant(const VARIANT& value) {
         case VT_DATE:
             return ObjectValue::of_number(value.dblVal);
         case VT_BSTR:
-            return ObjectValue::of_text(narrow(value.bstrVal, SysStringLen(value.bstrVal)));
+            return ObjectValue::of_text(
+                base::wide_to_gbk_replacing({value.bstrVal, SysStringLen(value.bstrVal)}));
         case VT_ARRAY | VT_UI1:
         case VT_ARRAY | VT_I1:
             return bytes_of(value.parray);
@@ -248,7 +223,7 @@ class DispatchObject final : public Object {
         for (const auto& [known, id] : ids_)
             if (same_name(known, name))
                 return id;
-        std::wstring text = wide(name);
+        std::wstring text = base::gbk_to_wide_replacing(name);
         LPOLESTR names[] = {text.data()};
         DISPID id = DISPID_UNKNOWN;
         const HRESULT hr = dispatch_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
@@ -318,7 +293,7 @@ class DispatchObject final : public Object {
 std::unique_ptr<Object> create_object(std::string_view prog_id) {
     if (prog_id.empty() || !com_ready())
         return nullptr;
-    const std::wstring name = wide(prog_id);
+    const std::wstring name = base::gbk_to_wide_replacing(prog_id);
     CLSID clsid;
     if (FAILED(CLSIDFromProgID(name.c_str(), &clsid)))
         return nullptr;

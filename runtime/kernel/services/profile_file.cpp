@@ -225,7 +225,7 @@ std::optional<std::string> ProfileText::written(std::string_view section, std::s
     return out;
 }
 
-base::ErrorOr<ProfileFiles::Entry*, StorageError> ProfileFiles::current(const SystemPath& path) {
+base::Result<ProfileFiles::Entry*> ProfileFiles::current(const SystemPath& path) {
     auto cached = std::find_if(entries_.begin(), entries_.end(),
                                [&](const auto& entry) { return entry->path == path; });
     auto stamp = stamp_file(path);
@@ -298,7 +298,7 @@ bool ProfileFiles::write(std::string_view gbk_path, std::string_view section, st
     if (path == nullptr)
         return false;
     auto entry = current(*path);
-    if (entry.is_error() && entry.error() != StorageError::NotFound)
+    if (entry.is_error() && entry.error() != base::Error::FileNotFound)
         return false;
     const ProfileText empty{std::string()};
     const ProfileText& text = entry.is_error() ? empty : entry.value()->text;

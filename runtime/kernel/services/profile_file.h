@@ -124,7 +124,7 @@ class ProfileFiles {
     // The system's form of a path; the last one is kept, as a program reads
     // many keys of one file in a row.
     const SystemPath* system_path(std::string_view gbk_path);
-    base::ErrorOr<Entry*, StorageError> current(const SystemPath& path);
+    base::Result<Entry*> current(const SystemPath& path);
     Entry* keep(const SystemPath& path, const FileStamp& stamp, std::string bytes);
     void drop(const SystemPath& path);
 

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "base/error_or.h"
+#include "base/error.h"
 #include "runtime/kernel/services/system_path.h"
 
 namespace kernel {
@@ -22,11 +23,6 @@ struct FileStamp {
     bool operator==(const FileStamp&) const = default;
 };
 
-enum class StorageError {
-    NotFound,  // no such file (a folder counts as none)
-    Failed,    // there, but not readable or not writable
-};
-
 struct StoredFile {
     std::string bytes;
     FileStamp stamp;
@@ -35,13 +31,12 @@ struct StoredFile {
 // Profile files larger than this are refused (read as missing, not written).
 inline constexpr uint64_t kMaxProfileFileSize = 256u << 20;
 
-base::ErrorOr<FileStamp, StorageError> stamp_file(const SystemPath& path);
-base::ErrorOr<StoredFile, StorageError> read_stored_file(const SystemPath& path);
+base::Result<FileStamp> stamp_file(const SystemPath& path);
+base::Result<StoredFile> read_stored_file(const SystemPath& path);
 // Writes `bytes` to a new sibling file and renames it over `path` (created
 // when missing; an existing file keeps its permissions). A failure leaves
 // the old file as it was. Gives the new file's stamp.
-base::ErrorOr<FileStamp, StorageError> replace_stored_file(const SystemPath& path,
-                                                           std::string_view bytes);
+base::Result<FileStamp> replace_stored_file(const SystemPath& path, std::string_view bytes);
 
 // The current time, in the ticks of FileStamp::write_time.
 int64_t storage_now();

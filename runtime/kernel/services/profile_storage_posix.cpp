@@ -24,8 +24,9 @@ FileStamp stamp_of(const struct stat& st) {
     return stamp;
 }
 
-StorageError error_of(int error) {
-    return error == ENOENT || error == ENOTDIR ? StorageError::NotFound : StorageError::Failed;
+base::Error::Cause error_of(int error) {
+    return error == ENOENT || error == ENOTDIR ? base::Error::FileNotFound
+                                               : base::Error::FileFailed;
 }
 
 bool write_all(int fd, std::string_view bytes) {
@@ -42,16 +43,16 @@ bool write_all(int fd, std::string_view bytes) {
 
 }  // namespace
 
-base::ErrorOr<FileStamp, StorageError> stamp_file(const SystemPath& path) {
+base::Result<FileStamp> stamp_file(const SystemPath& path) {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0)
         return fail(error_of(errno));
     if (!S_ISREG(st.st_mode))
-        return fail(S_ISDIR(st.st_mode) ? StorageError::NotFound : StorageError::Failed);
+        return fail(S_ISDIR(st.st_mode) ? base::Error::FileNotFound : base::Error::FileFailed);
     return stamp_of(st);
 }
 
-base::ErrorOr<StoredFile, StorageError> read_stored_file(const SystemPath& path) {
+base::Result<StoredFile> read_stored_file(const SystemPath& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return fail(error_of(errno));
@@ -60,7 +61,7 @@ base::ErrorOr<StoredFile, StorageError> read_stored_file(const SystemPath& path)
         static_cast<uint64_t>(st.st_size) > kMaxProfileFileSize) {
         const bool folder = S_ISDIR(st.st_mode);
         ::close(fd);
-        return fail(folder ? StorageError::NotFound : StorageError::Failed);
+        return fail(folder ? base::Error::FileNotFound : base::Error::FileFailed);
     }
     StoredFile file;
     file.stamp = stamp_of(st);
@@ -76,12 +77,11 @@ base::ErrorOr<StoredFile, StorageError> read_stored_file(const SystemPath& path)
     }
     ::close(fd);
     if (done != file.bytes.size())
-        return fail(StorageError::Failed);  // changed while read: the caller tries again later
+        return fail(base::Error::FileFailed);  // changed while read: the caller tries again later
     return file;
 }
 
-base::ErrorOr<FileStamp, StorageError> replace_stored_file(const SystemPath& path,
-                                                           std::string_view bytes) {
+base::Result<FileStamp> replace_stored_file(const SystemPath& path, std::string_view bytes) {
     // A link is written through: the file it names is replaced, the link
     // stays.
     SystemPath target = path;
@@ -90,7 +90,7 @@ base::ErrorOr<FileStamp, StorageError> replace_stored_file(const SystemPath& pat
     if (exists && S_ISLNK(st.st_mode)) {
         char resolved[PATH_MAX];
         if (::realpath(path.c_str(), resolved) == nullptr)
-            return fail(StorageError::Failed);
+            return fail(base::Error::FileFailed);
         target = resolved;
         exists = ::stat(target.c_str(), &st) == 0;
     }
@@ -98,7 +98,7 @@ base::ErrorOr<FileStamp, StorageError> replace_stored_file(const SystemPath& pat
     // Windows refuses one with the read-only attribute.
     if (exists &&
         (!S_ISREG(st.st_mode) || (st.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0))
-        return fail(StorageError::Failed);
+        return fail(base::Error::FileFailed);
 
     static std::atomic<uint32_t> counter{0};
     const size_t slash = target.rfind('/');
@@ -115,14 +115,14 @@ base::ErrorOr<FileStamp, StorageError> replace_stored_file(const SystemPath& pat
             return fail(error_of(errno));
     }
     if (fd < 0)
-        return fail(StorageError::Failed);
+        return fail(base::Error::FileFailed);
     bool ok = write_all(fd, bytes);
     if (ok && exists)
         ok = ::fchmod(fd, st.st_mode & 07777) == 0;
     ok = (::close(fd) == 0) && ok;
     if (!ok || ::rename(temporary.c_str(), target.c_str()) != 0) {
         ::unlink(temporary.c_str());
-        return fail(StorageError::Failed);
+        return fail(base::Error::FileFailed);
     }
     return stamp_file(target);
 }

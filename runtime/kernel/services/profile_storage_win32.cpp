@@ -23,26 +23,26 @@ FileStamp stamp_of(DWORD size_high, DWORD size_low, const FILETIME& written,
     return stamp;
 }
 
-StorageError error_of(DWORD error) {
+base::Error::Cause error_of(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
                    error == ERROR_INVALID_NAME
-               ? StorageError::NotFound
-               : StorageError::Failed;
+               ? base::Error::FileNotFound
+               : base::Error::FileFailed;
 }
 
 }  // namespace
 
-base::ErrorOr<FileStamp, StorageError> stamp_file(const SystemPath& path) {
+base::Result<FileStamp> stamp_file(const SystemPath& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
         return fail(error_of(GetLastError()));
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        return fail(StorageError::NotFound);
+        return fail(base::Error::FileNotFound);
     return stamp_of(data.nFileSizeHigh, data.nFileSizeLow, data.ftLastWriteTime,
                     data.ftCreationTime);
 }
 
-base::ErrorOr<StoredFile, StorageError> read_stored_file(const SystemPath& path) {
+base::Result<StoredFile> read_stored_file(const SystemPath& path) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -51,18 +51,18 @@ base::ErrorOr<StoredFile, StorageError> read_stored_file(const SystemPath& path)
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(file, &info)) {
         CloseHandle(file);
-        return fail(StorageError::Failed);
+        return fail(base::Error::FileFailed);
     }
     if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         CloseHandle(file);
-        return fail(StorageError::NotFound);
+        return fail(base::Error::FileNotFound);
     }
     StoredFile stored;
     stored.stamp =
         stamp_of(info.nFileSizeHigh, info.nFileSizeLow, info.ftLastWriteTime, info.ftCreationTime);
     if (stored.stamp.size > kMaxProfileFileSize) {
         CloseHandle(file);
-        return fail(StorageError::Failed);
+        return fail(base::Error::FileFailed);
     }
     stored.bytes.resize(static_cast<size_t>(stored.stamp.size));
     size_t done = 0;
@@ -75,16 +75,15 @@ base::ErrorOr<StoredFile, StorageError> read_stored_file(const SystemPath& path)
     }
     CloseHandle(file);
     if (done != stored.bytes.size())
-        return fail(StorageError::Failed);
+        return fail(base::Error::FileFailed);
     return stored;
 }
 
-base::ErrorOr<FileStamp, StorageError> replace_stored_file(const SystemPath& path,
-                                                           std::string_view bytes) {
+base::Result<FileStamp> replace_stored_file(const SystemPath& path, std::string_view bytes) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES &&
         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
-        return fail(StorageError::Failed);
+        return fail(base::Error::FileFailed);
 
     static std::atomic<uint32_t> counter{0};
     const size_t separator = path.find_last_of(L"\\/:");
@@ -102,7 +101,7 @@ base::ErrorOr<FileStamp, StorageError> replace_stored_file(const SystemPath& pat
             return fail(error_of(GetLastError()));
     }
     if (file == INVALID_HANDLE_VALUE)
-        return fail(StorageError::Failed);
+        return fail(base::Error::FileFailed);
     bool ok = true;
     while (ok && !bytes.empty()) {
         DWORD written = 0;
@@ -114,7 +113,7 @@ base::ErrorOr<FileStamp, StorageError> replace_stored_file(const SystemPath& pat
     ok = CloseHandle(file) && ok;
     if (!ok || !MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         DeleteFileW(temporary.c_str());
-        return fail(StorageError::Failed);
+        return fail(base::Error::FileFailed);
     }
     return stamp_file(path);
 }

@@ -117,42 +117,20 @@ Result<void> read_item(ItemReader& reader, uint8_t tag, Properties& p) {
 
 }  // namespace
 
-bool form_item_applies(uint32_t type, uint8_t tag) {
-    return rt_form_item_applies(type, tag) != 0;
-}
-
-bool property_applies(uint32_t type, int32_t property) {
-    switch (property) {
-        case RT_PROPERTY_TEXT:
-        case RT_PROPERTY_LEFT:
-        case RT_PROPERTY_TOP:
-        case RT_PROPERTY_WIDTH:
-        case RT_PROPERTY_HEIGHT:
-        case RT_PROPERTY_VISIBLE:
-        case RT_PROPERTY_ENABLED:
-        case RT_PROPERTY_TEXT_COLOUR:
-        case RT_PROPERTY_BACK_COLOUR:
-        case RT_PROPERTY_FONT_NAME:
-        case RT_PROPERTY_FONT_SIZE:
-        case RT_PROPERTY_FONT_STYLE:
-        case RT_PROPERTY_HANDLE:
-            return true;
-        case RT_PROPERTY_PICTURE:
-            return form_item_applies(type, RT_FORM_PICTURE);
-        case RT_PROPERTY_ITEM_COUNT:
-        case RT_PROPERTY_ITEM:
-        case RT_PROPERTY_SELECTION:
-            return type == RT_UNIT_LIST;
-        case RT_PROPERTY_CHECKED:
-            return type == RT_UNIT_RADIO;
-        case RT_PROPERTY_READ_ONLY:
-        case RT_PROPERTY_MULTI_LINE:
-            return type == RT_UNIT_EDIT;
-    }
-    return false;
+const RtUnitTypeRow* find_unit_type(uint32_t type, std::span<const std::string> libraries) {
+    const uint32_t position = RT_TYPE_LIBRARY(type);
+    if (position == 1)
+        return rt_find_unit_type("krnln", RT_TYPE_NUMBER(type));
+    if (position < 2 || position > libraries.size())
+        return nullptr;
+    return rt_find_unit_type(libraries[position - 1].c_str(), RT_TYPE_NUMBER(type));
 }
 
 Result<Properties> initial_properties(const image::Unit& unit) {
+    return initial_properties(unit, find_unit_type(unit.type, {}));
+}
+
+Result<Properties> initial_properties(const image::Unit& unit, const RtUnitTypeRow* kind) {
     Properties p;
     p.left = unit.left;
     p.top = unit.top;
@@ -161,7 +139,7 @@ Result<Properties> initial_properties(const image::Unit& unit) {
     p.visible = (unit.flags & image::kUnitVisible) != 0;
     p.enabled = (unit.flags & image::kUnitDisabled) == 0;
     p.focus = (unit.flags & image::kUnitFocus) != 0;
-    p.back_colour = unit.type == RT_UNIT_EDIT || unit.type == RT_UNIT_LIST ? kWhite : kFace;
+    p.back_colour = rt_type_has(kind, RT_FACET_FIELD) ? kWhite : kFace;
 
     ItemReader reader(unit.properties);
     std::set<uint8_t> seen;
@@ -174,7 +152,8 @@ Result<Properties> initial_properties(const image::Unit& unit) {
         };
         if (!seen.insert(tag).second)
             return where("comes twice");
-        if (tag >= RT_FORM_TEXT && tag <= RT_FORM_LAST && !form_item_applies(unit.type, tag))
+        const RtFormItemRow* item = rt_find_form_item(tag);
+        if (item != nullptr && !rt_type_has(kind, item->facets))
             return where("does not belong to a unit of type " + base::hex(unit.type));
         auto read = read_item(reader, tag, p);
         if (read.is_error())
@@ -189,7 +168,7 @@ Result<Properties> initial_properties(const image::Unit& unit) {
 void WindowState::rebuild() {
     units.clear();
     for (size_t i = 0; i < form->units.size(); ++i)
-        units.push_back({&form->units[i], initial[i]});
+        units.push_back({&form->units[i], initial[i], kinds[i]});
     used = true;
 }
 

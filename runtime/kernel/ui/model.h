@@ -7,13 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "base/error.h"
 #include "base/error_or.h"
+#include "contract/unit_table.h"
 #include "image/format/image.h"
 
 namespace kernel::ui {
 
 template <typename T>
-using Result = base::ErrorOr<T, std::string>;
+using Result = base::Result<T>;
 
 struct Font {
     std::string name;   // GBK; empty for the system's default face
@@ -43,29 +45,39 @@ struct Properties {
     bool operator==(const Properties&) const = default;
 };
 
-// The properties a unit starts with: its record's place and flags, the
-// defaults of its type, and the tagged items that end its record (see
-// RT_FORM_* in runtime_abi.h). The error names what is wrong with the items.
-Result<Properties> initial_properties(const image::Unit& unit);
+// The row of unit_table.h that describes the unit type reference `type`;
+// `libraries` are the program's library names by list position (the kernel
+// library, always first, need not be given). Null for a type no row
+// describes: it has what every unit has.
+const RtUnitTypeRow* find_unit_type(uint32_t type, std::span<const std::string> libraries);
 
-// Whether a form item (RT_FORM_*) or a property (RT_PROPERTY_*) belongs to
-// units of `type`.
-bool form_item_applies(uint32_t type, uint8_t tag);
-bool property_applies(uint32_t type, int32_t property);
+// The properties a unit of type `kind` starts with: its record's place and
+// flags, the defaults of its type, and the tagged items that end its record
+// (RT_FORM_* in unit_table.h). The error names what is wrong with the items.
+Result<Properties> initial_properties(const image::Unit& unit, const RtUnitTypeRow* kind);
+// The same for a program that uses no support library's unit types.
+Result<Properties> initial_properties(const image::Unit& unit);
 
 struct UnitState {
     const image::Unit* form = nullptr;  // the unit's record in the bound image
     Properties now;
+    const RtUnitTypeRow* kind = nullptr;  // its type's row; null for a type no row describes
 
     uint32_t id() const { return form->id; }
     uint32_t type() const { return form->type; }
     const std::string& name() const { return form->name; }
+    // Whether its type has the facets (RT_FACET_*) that a property, a form
+    // item or a behaviour needs.
+    bool has(uint32_t facets) const { return rt_type_has(kind, facets) != 0; }
+    // Whether it has the property RT_PROPERTY_* `property` (a known one).
+    bool has_property(const RtPropertyRow& property) const { return has(property.facets); }
 };
 
 struct WindowState {
     const image::Window* form = nullptr;
-    std::vector<Properties> initial;  // per unit, in form order
-    std::vector<UnitState> units;     // the window's own record first
+    std::vector<Properties> initial;          // per unit, in form order
+    std::vector<const RtUnitTypeRow*> kinds;  // per unit, in form order
+    std::vector<UnitState> units;             // the window's own record first
     bool open = false;
     bool modal = false;
     bool closing = false;

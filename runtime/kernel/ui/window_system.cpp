@@ -13,10 +13,6 @@ using base::hex;
 
 namespace {
 
-bool known_property(int32_t property) {
-    return property >= RT_PROPERTY_TEXT && property <= RT_PROPERTY_HANDLE;
-}
-
 int64_t address_value(const void* address) {
     return static_cast<int64_t>(reinterpret_cast<uintptr_t>(address));
 }
@@ -29,16 +25,19 @@ const T* value_address(int64_t value) {
 }  // namespace
 
 Result<std::unique_ptr<WindowSystem>> WindowSystem::create(const std::vector<image::Window>& forms,
-                                                           Host& host) {
+                                                           Host& host,
+                                                           std::span<const std::string> libraries) {
     std::unique_ptr<WindowSystem> system(new WindowSystem(host));
     for (const image::Window& form : forms) {
         auto window = std::make_unique<WindowState>();
         window->form = &form;
         for (const image::Unit& unit : form.units) {
-            auto initial = initial_properties(unit);
+            const RtUnitTypeRow* kind = find_unit_type(unit.type, libraries);
+            window->kinds.push_back(kind);
+            auto initial = initial_properties(unit, kind);
             if (initial.is_error())
                 return fail("the unit " + (unit.name.empty() ? hex(unit.id) : unit.name) +
-                            " of the window " + hex(form.id) + ": " + initial.error());
+                            " of the window " + hex(form.id) + ": " + initial.error().message());
             window->initial.push_back(initial.release_value());
         }
         // Units are held by units: every chain of holders must reach the
@@ -271,13 +270,14 @@ void WindowSystem::notify(const WindowState& window, const UnitState& unit, Chan
 
 void WindowSystem::check_property(WindowState& window, UnitState& unit, int32_t property,
                                   int32_t index) {
-    if (!known_property(property))
+    const RtPropertyRow* row = rt_find_property(property);
+    if (row == nullptr)
         fatal("Unknown property " + std::to_string(property) + " of " + unit_label(window, unit) +
               ".");
-    if (!property_applies(unit.type(), property))
+    if (!unit.has_property(*row))
         fatal("There is no property " + std::to_string(property) + " in " +
               unit_label(window, unit) + ".");
-    if (property == RT_PROPERTY_ITEM) {
+    if (row->index == RT_INDEX_ROW) {
         const size_t rows = unit.now.items.size();
         if (index < 0 || static_cast<size_t>(index) >= rows)
             fatal("There is no row " + std::to_string(index) + " in " + unit_label(window, unit) +
@@ -357,12 +357,14 @@ void WindowSystem::set_property(uint32_t window_id, uint32_t unit_id, int32_t pr
     WindowState& window = program_window(window_id);
     UnitState& unit = program_unit(window, unit_id);
     check_property(window, unit, property, index);
-    Properties& p = unit.now;
     auto label = [&] { return unit_label(window, unit); };
+    if (rt_find_property(property)->access == RT_ACCESS_READ)
+        fatal("Property " + std::to_string(property) + " of " + label() + " is read only.");
     auto wrong = [&](const char* what) {
         fatal("The value written to property " + std::to_string(property) + " of " + label() +
               " is not " + what + ".");
     };
+    Properties& p = unit.now;
     // A null address is the empty text, as in a command's arguments.
     auto text = [&]() {
         const char* address = value_address<char>(value);
@@ -435,9 +437,6 @@ void WindowSystem::set_property(uint32_t window_id, uint32_t unit_id, int32_t pr
             notify(window, unit, {Aspect::Picture});
             return;
         }
-        case RT_PROPERTY_ITEM_COUNT:
-        case RT_PROPERTY_HANDLE:
-            fatal("Property " + std::to_string(property) + " of " + label() + " is read only.");
         case RT_PROPERTY_ITEM: {
             std::string item = text();
             std::string& row = p.items[static_cast<size_t>(index)];
@@ -475,14 +474,14 @@ void WindowSystem::set_text(WindowState& window, UnitState& unit, std::string te
         return;
     unit.now.text = std::move(text);
     notify(window, unit, {Aspect::Text});
-    if (unit.type() == RT_UNIT_EDIT)
+    if (unit.has(RT_FACET_TYPED))
         fire(window.id(), unit.id(), RT_EVENT_CONTENT_CHANGED);
 }
 
 void WindowSystem::set_checked(WindowState& window, UnitState& unit, bool checked) {
     if (checked) {
         for (UnitState& other : window.units) {
-            if (&other != &unit && other.type() == RT_UNIT_RADIO &&
+            if (&other != &unit && other.has(RT_FACET_CHECK) &&
                 other.form->parent == unit.form->parent && other.now.checked) {
                 other.now.checked = false;
                 notify(window, other, {Aspect::Checked});
@@ -514,7 +513,7 @@ void WindowSystem::set_flag(WindowState& window, UnitState& unit, bool& field, b
 
 UnitState& WindowSystem::list_unit(WindowState& window, uint32_t unit_id, const char* command) {
     UnitState& unit = program_unit(window, unit_id);
-    if (unit.type() != RT_UNIT_LIST)
+    if (!unit.has(RT_FACET_ROWS))
         fatal(std::string(command) + " needs a list box; " + unit_label(window, unit) +
               " is not one.");
     return unit;
@@ -580,7 +579,7 @@ void WindowSystem::press(uint32_t window_id, uint32_t unit_id, int32_t x, int32_
 void WindowSystem::click(uint32_t window_id, uint32_t unit_id) {
     WindowState& window = *this->window(window_id);
     UnitState& unit = *window.unit(unit_id);
-    if (unit.type() == RT_UNIT_RADIO)
+    if (unit.has(RT_FACET_CHECK))
         set_checked(window, unit, true);
     fire(window_id, unit_id, RT_EVENT_MAIN);
 }

@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -55,8 +56,11 @@ class Host {
 class WindowSystem {
   public:
     // Checks every unit's form items; the error names the window and unit.
-    static Result<std::unique_ptr<WindowSystem>> create(const std::vector<image::Window>& forms,
-                                                        Host& host);
+    // `libraries` are the program's library names by list position, which
+    // name the types of support libraries' units (find_unit_type).
+    static Result<std::unique_ptr<WindowSystem>> create(
+        const std::vector<image::Window>& forms, Host& host,
+        std::span<const std::string> libraries = {});
 
     void set_user_interface(std::unique_ptr<UserInterface> user_interface) {
         user_interface_ = std::move(user_interface);

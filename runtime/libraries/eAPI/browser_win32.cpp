@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "base/encoding.h"
 #include "runtime/libraries/eAPI/browser.h"
 
 namespace eapi {
@@ -19,14 +20,10 @@ bool under_automation() {
 }
 
 void open_in_browser(std::string_view gbk_address) {
-    const int length = MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, gbk_address.data(),
-                                           static_cast<int>(gbk_address.size()), nullptr, 0);
-    if (length <= 0)
+    const std::optional<std::wstring> address = base::gbk_to_wide(gbk_address);
+    if (!address || address->empty())
         return;
-    std::wstring address(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, gbk_address.data(),
-                        static_cast<int>(gbk_address.size()), address.data(), length);
-    ShellExecuteW(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    ShellExecuteW(nullptr, L"open", address->c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 }  // namespace eapi

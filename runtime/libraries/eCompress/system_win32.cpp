@@ -8,13 +8,13 @@
 #include <atomic>
 #include <ctime>
 
+#include "base/encoding.h"
 #include "runtime/libraries/eCompress/system.h"
 
 namespace ecompress {
 
 namespace {
 
-constexpr UINT kGbk = 936;
 // 100-nanosecond ticks from 1601-01-01 to 1970-01-01.
 constexpr int64_t kEpochTicks = 116444736000000000LL;
 constexpr int64_t kTicksPerSecond = 10000000LL;
@@ -38,14 +38,8 @@ int64_t from_file_time(const FILETIME& time) {
 std::optional<NativePath> native_path(std::string_view gbk) {
     if (gbk.empty())
         return NativePath();
-    const int length = MultiByteToWideChar(kGbk, MB_ERR_INVALID_CHARS, gbk.data(),
-                                           static_cast<int>(gbk.size()), nullptr, 0);
-    if (length <= 0)
-        return std::nullopt;
-    NativePath wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(kGbk, MB_ERR_INVALID_CHARS, gbk.data(), static_cast<int>(gbk.size()),
-                        wide.data(), length);
-    if (wide.find(L'\0') != NativePath::npos)
+    std::optional<NativePath> wide = base::gbk_to_wide(gbk);
+    if (!wide || wide->find(L'\0') != NativePath::npos)
         return std::nullopt;
     return wide;
 }

@@ -6,27 +6,12 @@
 
 #include <atomic>
 
+#include "base/encoding.h"
 #include "runtime/libraries/pbshell/shortcut.h"
 
 namespace pbshell {
 
 namespace {
-
-constexpr UINT kGbk = 936;
-
-// The text in UTF-16; false when it is not valid GBK.
-bool wide(const std::string& gbk, std::wstring& out) {
-    out.clear();
-    if (gbk.empty())
-        return true;
-    const int n = MultiByteToWideChar(kGbk, MB_ERR_INVALID_CHARS, gbk.data(),
-                                      static_cast<int>(gbk.size()), nullptr, 0);
-    if (n <= 0)
-        return false;
-    out.resize(static_cast<size_t>(n));
-    return MultiByteToWideChar(kGbk, MB_ERR_INVALID_CHARS, gbk.data(), static_cast<int>(gbk.size()),
-                               out.data(), n) == n;
-}
 
 // Releases a COM interface when it goes.
 template <typename T>
@@ -58,9 +43,13 @@ bool save_link(const std::wstring& file, const std::wstring& target,
 
 bool write_shortcut(const std::string& path, const std::string& target, const std::string& comment,
                     const std::string& working_folder) {
-    std::wstring file, target16, description16, folder16;
-    if (path.empty() || target.empty() || !wide(path, file) || !wide(target, target16) ||
-        !wide(comment, description16) || !wide(working_folder, folder16))
+    if (path.empty() || target.empty())
+        return false;
+    const auto file = base::gbk_to_wide(path);
+    const auto target16 = base::gbk_to_wide(target);
+    const auto description16 = base::gbk_to_wide(comment);
+    const auto folder16 = base::gbk_to_wide(working_folder);
+    if (!file || !target16 || !description16 || !folder16)
         return false;
 
     // COM on this thread for the call; a thread that already has it in
@@ -70,10 +59,10 @@ bool write_shortcut(const std::string& path, const std::string& target, const st
 
     // Saved beside the final name, then renamed over it.
     static std::atomic<unsigned> counter{0};
-    const std::wstring temporary = file + L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                                   std::to_wstring(counter++) + L".lnk";
-    bool done = save_link(temporary, target16, description16, folder16) &&
-                MoveFileExW(temporary.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    const std::wstring temporary = *file + L".tmp-" + std::to_wstring(GetCurrentProcessId()) +
+                                   L"-" + std::to_wstring(counter++) + L".lnk";
+    bool done = save_link(temporary, *target16, *description16, *folder16) &&
+                MoveFileExW(temporary.c_str(), file->c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
     if (!done)
         DeleteFileW(temporary.c_str());
     if (release_com)

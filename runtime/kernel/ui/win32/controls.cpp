@@ -13,39 +13,11 @@
 namespace kernel::ui::win32 {
 
 Kind Win32Interface::kind_of(uint32_t type) const {
-    switch (type) {
-        case RT_UNIT_WINDOW:
-            return Kind::Window;
-        case RT_UNIT_EDIT:
-            return Kind::Edit;
-        case RT_UNIT_PICTURE:
-            return Kind::PictureBox;
-        case RT_UNIT_CANVAS:
-            return Kind::Canvas;
-        case RT_UNIT_GROUP:
-            return Kind::Group;
-        case RT_UNIT_LABEL:
-            return Kind::Label;
-        case RT_UNIT_BUTTON:
-            return Kind::Button;
-        case RT_UNIT_RADIO:
-            return Kind::Radio;
-        case RT_UNIT_LIST:
-            return Kind::List;
-        case RT_UNIT_HYPERLINK:
-            return Kind::Hyperlink;
-        case RT_UNIT_PICTURE_BUTTON:
-            return Kind::PictureButton;
-    }
-    const uint32_t library = RT_TYPE_LIBRARY(type);
-    if (library < 2 || library > libraries_.size())
-        return Kind::Invisible;
-    const std::string& name = libraries_[library - 1];
-    if (name == "iext" && RT_TYPE_NUMBER(type) == RT_IEXT_TRANSPARENT_LABEL)
-        return Kind::TransparentLabel;
-    if (name == "HtmlView" && RT_TYPE_NUMBER(type) == RT_HTMLVIEW_BROWSER)
-        return Kind::HtmlView;
-    return Kind::Invisible;
+#define RT_SHOWN_AS_(constant, name, library, number, facets, shown) Kind::shown,
+    static constexpr Kind kShown[] = {RT_UNIT_TYPE_TABLE(RT_SHOWN_AS_)};
+#undef RT_SHOWN_AS_
+    const RtUnitTypeRow* row = find_unit_type(type, libraries_);
+    return row != nullptr ? kShown[rt_unit_type_index(row->library, row->number)] : Kind::Invisible;
 }
 
 // ---- places and flags: units lie flat on their window, so a unit's place

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/byte_reader.h"
+#include "base/encoding.h"
 #include "base/hex.h"
 #include "runtime/kernel/ui/win32/png_writer.h"
 #include "runtime/kernel/ui/win32/text.h"
@@ -86,7 +87,7 @@ Result<void> capture_window(HWND hwnd, uint32_t window_id, const std::string& fi
     DeleteDC(memory);
     ReleaseDC(hwnd, source);
 
-    std::wstring path = wide(file, CP_UTF8);
+    std::wstring path = base::utf8_to_wide(file);
     const bool relative =
         !(path.size() >= 2 && (path[1] == L':' || (path[0] == L'\\' && path[1] == L'\\')));
     const wchar_t* folder = _wgetenv(L"WJRT_CAPTURE_DIR");

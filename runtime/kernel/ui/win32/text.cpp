@@ -2,40 +2,16 @@
 
 #include <algorithm>
 
+#include "base/encoding.h"
+
 namespace kernel::ui::win32 {
 
-namespace {
-
-constexpr UINT kGbk = 936;
-
-}  // namespace
-
-std::wstring wide(std::string_view text, UINT code_page) {
-    if (text.empty())
-        return {};
-    const int length =
-        MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(std::max(length, 0)), L'\0');
-    if (length > 0)
-        MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), out.data(),
-                            length);
-    return out;
-}
-
 std::wstring from_gbk(std::string_view gbk) {
-    return wide(gbk, kGbk);
+    return base::gbk_to_wide_replacing(gbk);
 }
 
 std::string to_gbk(std::wstring_view text) {
-    if (text.empty())
-        return {};
-    const int length = WideCharToMultiByte(kGbk, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(std::max(length, 0)), '\0');
-    if (length > 0)
-        WideCharToMultiByte(kGbk, 0, text.data(), static_cast<int>(text.size()), out.data(), length,
-                            nullptr, nullptr);
-    return out;
+    return base::wide_to_gbk_replacing(text);
 }
 
 std::wstring window_text(HWND hwnd) {

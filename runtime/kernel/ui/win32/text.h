@@ -8,7 +8,6 @@
 
 namespace kernel::ui::win32 {
 
-std::wstring wide(std::string_view text, UINT code_page);
 std::wstring from_gbk(std::string_view gbk);
 // Characters without a GBK form become '?'.
 std::string to_gbk(std::wstring_view text);
