@@ -10,6 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "base/automation/transcript.h"
 #include "loader/package/writer.h"
 #include "tests/support/wine_session.h"
 
@@ -58,29 +59,8 @@ std::string utf8_of(const fs::path& path) {
 }
 
 std::string transcript_escaped(std::string_view text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '\\':
-                out += "\\\\";
-                break;
-            case '"':
-                out += "\\\"";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                out += c;
-        }
-    }
-    return out;
+    const std::string quoted = automation::quote(text);
+    return quoted.substr(1, quoted.size() - 2);
 }
 
 std::string script_quoted(std::string_view text) {
