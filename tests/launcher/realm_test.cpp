@@ -17,6 +17,8 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <thread>
 
 #include "tests/launcher/launcher_fixture.h"
@@ -308,61 +310,45 @@ class SlowEchoHost {
 
 constexpr int kNoNamespace = 200;
 
-// Each class: the launcher, nginx and the realm's host in a network namespace
-// made for the case (only its loopback interface exists). The echo answers
-// come from the kernel at once, from the slow host after its delay, or not at
-// all. The address is read again before each realm list file: the host that
-// changes ServerD1 before it answers shows that the files get the new value.
-TEST_F(LauncherTest, LatencyClasses) {
-    struct Case {
-        const char* what;
-        int delay_ms;  // -1: the kernel answers; -2: nothing answers
-        const char* address;
-        bool edit_while_pinging;
-        const char* status;
-        const char* written;
-    };
-    const Case cases[] = {
-        {"answered at once", -1, "127.0.0.1", false, "畅通", "127.0.0.1"},
-        {"answered at once, by name", -1, "localhost", false, "畅通", "localhost"},
-        {"answered after 300 ms", 300, "127.0.0.1", false, "繁忙", "127.0.0.1"},
-        {"answered after 1200 ms", 1200, "127.0.0.1", false, "爆满", "127.0.0.1"},
-        {"never answered", -2, "127.0.0.1", false, "维护", "127.0.0.1"},
-        {"empty address", -2, "", false, "维护", ""},
-        {"name not resolvable", -2, "no-such-host.invalid", false, "维护", "no-such-host.invalid"},
-        {"a quote in the address, kept", -2, "a\"b", false, "维护", "a\"b"},
-        {"address edited while the echo runs", 0, "127.0.0.1", true, "畅通", "127.0.0.2"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        Settings settings = current_settings();
-        settings["ServerD1"] = c.address;
-        const fs::path client = make_client(&settings, true, {"Data/zhCN"});
+class LauncherInNamespace : public LauncherTest {
+  protected:
+    // Runs the client's launcher with the script in a network namespace made
+    // for the run (only its loopback interface exists), with nginx inside.
+    // Echo requests to 127.0.0.1 are answered by the kernel at once
+    // (`delay_ms` -1), by the slow host after `delay_ms`, or not at all (-2);
+    // the slow host writes `edited` over the settings before each answer.
+    // Gives the transcript; nullopt when no namespace can be made here.
+    std::optional<std::string> run_inside(const fs::path& client, const Settings& settings,
+                                          int delay_ms, const Settings& edited,
+                                          const std::string& script) {
         const fs::path result = client.parent_path() / (client.filename().string() + ".result");
         const pid_t child = fork();
         if (child == 0) {
             if (unshare(CLONE_NEWNET) != 0 || !loopback_up() ||
                 !write_setting("/proc/sys/net/ipv4/icmp_echo_ignore_all",
-                               c.delay_ms == -1 ? "0" : "1"))
+                               delay_ms == -1 ? "0" : "1"))
                 _exit(kNoNamespace);
             int code = 1;
             {
                 test_support::NginxServer server(site());
-                Settings inside = settings;
-                inside["bb"] = server.address("1.0.ini");
-                inside["aa"] = server.address("launcher.ini");
-                write_settings(client, inside);
-                Settings edited = inside;
-                edited["ServerD1"] = "127.0.0.2";
+                const auto served_inside = [&](Settings s) {
+                    s["bb"] = server.address("1.0.ini");
+                    s["aa"] = server.address("launcher.ini");
+                    return s;
+                };
+                write_settings(client, served_inside(settings));
+                Settings later = settings;
+                for (const auto& [key, value] : edited)
+                    later[key] = value;
+                later = served_inside(later);
                 std::unique_ptr<SlowEchoHost> host;
-                if (c.delay_ms >= 0)
-                    host =
-                        std::make_unique<SlowEchoHost>(std::chrono::milliseconds(c.delay_ms), [&] {
-                            if (c.edit_while_pinging)
-                                write_settings(client, edited);
-                        });
+                if (delay_ms >= 0)
+                    host = std::make_unique<SlowEchoHost>(std::chrono::milliseconds(delay_ms), [&] {
+                        if (!edited.empty())
+                            write_settings(client, later);
+                    });
                 if (server.running() && (!host || host->ready())) {
-                    Outcome r = run(client, "click 单选框1\nanswer ok\n");
+                    Outcome r = run(client, script);
                     write_text(result, r.transcript);
                     code = r.exit_code;
                 }
@@ -372,16 +358,82 @@ TEST_F(LauncherTest, LatencyClasses) {
         int status = 0;
         waitpid(child, &status, 0);
         if (WIFEXITED(status) && WEXITSTATUS(status) == kNoNamespace)
-            GTEST_SKIP() << "no network namespace can be made here (needs root)";
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-        const std::string transcript = test_support::read_text(result);
-        EXPECT_TRUE(contains(transcript, std::string("unit-text 透明标签7 \"") + c.status + "\""))
-            << transcript;
+            return std::nullopt;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        return test_support::read_text(result);
+    }
+};
+
+#define SKIP_WITHOUT_NAMESPACE(result) \
+    if (!(result))                     \
+    GTEST_SKIP() << "no network namespace can be made here (needs root)"
+
+// The classes of the echo time, and what is written whatever the answer.
+// The address is read again before each realm list file: the host that
+// changes ServerD1 before it answers shows that the files get the new value.
+TEST_F(LauncherInNamespace, LatencyClasses) {
+    struct Case {
+        const char* what;
+        int delay_ms;  // -1: the kernel answers; -2: nothing answers
+        const char* address;
+        Settings edited;
+        const char* status;
+        const char* written;
+    };
+    const Case cases[] = {
+        {"answered at once", -1, "127.0.0.1", {}, "畅通", "127.0.0.1"},
+        {"answered at once, by name", -1, "localhost", {}, "畅通", "localhost"},
+        {"answered after 300 ms", 300, "127.0.0.1", {}, "繁忙", "127.0.0.1"},
+        {"answered after 1200 ms", 1200, "127.0.0.1", {}, "爆满", "127.0.0.1"},
+        {"never answered", -2, "127.0.0.1", {}, "维护", "127.0.0.1"},
+        {"empty address", -2, "", {}, "维护", ""},
+        {"name not resolvable", -2, "no-such-host.invalid", {}, "维护", "no-such-host.invalid"},
+        {"a quote in the address, kept", -2, "a\"b", {}, "维护", "a\"b"},
+        {"address edited while the echo runs",
+         0,
+         "127.0.0.1",
+         {{"ServerD1", "127.0.0.2"}},
+         "畅通",
+         "127.0.0.2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Settings settings = current_settings();
+        settings["ServerD1"] = c.address;
+        const fs::path client = make_client(&settings, true, {"Data/zhCN"});
+        auto transcript =
+            run_inside(client, settings, c.delay_ms, c.edited, "click 单选框1\nanswer ok\n");
+        SKIP_WITHOUT_NAMESPACE(transcript);
+        EXPECT_TRUE(contains(*transcript, std::string("unit-text 透明标签7 \"") + c.status + "\""))
+            << *transcript;
         const std::string line = std::string("SET realmlist \"") + c.written + "\"";
         EXPECT_EQ(test_support::read_text(client / "realmlist.wtf"), line);
         EXPECT_EQ(test_support::read_text(client / "Data/zhCN/realmlist.wtf"), line);
         EXPECT_EQ(fs::file_size(client / "realmlist.wtf"), 16 + std::strlen(c.written));
     }
+}
+
+// Settings edited while the launcher runs: the next use of a key read at
+// each use sees the new value (the home page, the realm address), while the
+// caption stays as the main window's creation read it.
+TEST_F(LauncherInNamespace, SettingsEditedWhileRunning) {
+    const Settings settings = current_settings();
+    const fs::path client = make_client(&settings);
+    auto transcript = run_inside(client, settings, 0,
+                                 {{"ServerD1", "127.0.0.2"},
+                                  {"index", "http://home.example/new"},
+                                  {"Title", "新标题"},
+                                  {"ServerName1", "新区"}},
+                                 "click 按钮2\nclick 单选框1\nanswer ok\nclick 按钮2\n");
+    SKIP_WITHOUT_NAMESPACE(transcript);
+    EXPECT_TRUE(contains(*transcript, "user-click 按钮2\nopen-address \"http://home.example/\"\n"))
+        << *transcript;
+    EXPECT_TRUE(
+        contains(*transcript, "user-click 按钮2\nopen-address \"http://home.example/new\"\n"))
+        << *transcript;
+    EXPECT_FALSE(contains(*transcript, "新标题")) << *transcript;
+    EXPECT_FALSE(contains(*transcript, "新区")) << *transcript;
+    EXPECT_EQ(test_support::read_text(client / "realmlist.wtf"), "SET realmlist \"127.0.0.2\"");
 }
 
 }  // namespace

@@ -30,6 +30,7 @@ TEST_F(LauncherTest, VersionCheckOpensTheMainWindowOrHandsOver) {
         const char* version_file;  // served as it is; null: the address is given below
         const char* address;       // when no file is served
         const char* published;     // what the message shows; null: the main window opens
+        bool updater = true;       // "update.exe" is there
     };
     const std::string refused =
         "http://127.0.0.1:" + std::to_string(test_support::free_loopback_port()) + "/v.ini";
@@ -43,6 +44,8 @@ TEST_F(LauncherTest, VersionCheckOpensTheMainWindowOrHandsOver) {
         {"no server", nullptr, refused.c_str(), ""},
         {"a server that never answers", nullptr, never_answers.c_str(), ""},
         {"no address", nullptr, "", ""},
+        // Nothing to report: the launcher ends all the same.
+        {"no updater", "[Update]\r\nvs=1.1\r\n", nullptr, "1.1", false},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -56,6 +59,8 @@ TEST_F(LauncherTest, VersionCheckOpensTheMainWindowOrHandsOver) {
             settings["bb"] = c.address;
         }
         const fs::path client = make_client(&settings);
+        if (!c.updater)
+            fs::remove(client / "update.exe");
         Outcome r = run(client, c.published == nullptr ? "close\n" : "answer ok\n");
         EXPECT_EQ(r.exit_code, 0) << r.err;
         EXPECT_EQ(test_support::read_text(client / "update.ini"),
@@ -75,8 +80,9 @@ TEST_F(LauncherTest, VersionCheckOpensTheMainWindowOrHandsOver) {
                                         "end 0\n");
             EXPECT_FALSE(fs::exists(client / "launcher.ini"));
             // Started bare, from the launcher's current folder, and waited for.
-            EXPECT_EQ(started(client),
-                      "update.exe||" + client.parent_path().string() + "\nupdate.exe ended\n");
+            EXPECT_EQ(started(client), c.updater ? "update.exe||" + client.parent_path().string() +
+                                                       "\nupdate.exe ended\n"
+                                                 : "");
         }
     }
 }
