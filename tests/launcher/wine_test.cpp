@@ -146,6 +146,29 @@ TEST_F(LauncherTest, MainRoadOnRealWindowsUnderWine) {
               "user-close 0x52010001\nwindow-close 0x52010001 \"登陆器版本比较\"\nend 0\n");
     const test_support::Picture version = test_support::read_png(pictures / "launcher-version.png");
     EXPECT_EQ(std::make_pair(version.width, version.height), std::make_pair(380, 137));
+
+    // A published version that differs: "update.exe" found by the system
+    // beside the launcher from its bare name, and waited for.
+    Settings newer = current_settings();
+    newer["bb"] = served("newer.ini");
+    write_text(site() / "newer.ini", "[Update]\r\nvs=1.1\r\n");
+    const fs::path handing = make_client(&newer, false);
+    fs::remove(handing / "launcher");
+    fs::remove(handing / "update.exe");
+    fs::copy_file(kWinX64 / "launcher" / "launcher.exe", handing / "launcher.exe");
+    fs::copy_file(client / "wow.exe", handing / "wow.exe");
+    fs::copy_file(client / "wow.exe", handing / "update.exe");
+    write_text(script, "answer ok\n");
+    fs::remove(transcript);
+    result =
+        test_support::run({wine.wine(), (handing / "launcher.exe").string()}, environment, 180);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_TRUE(contains(test_support::read_text(transcript),
+                         "登陆器已更新[1.1]\\r\\n自动运行update.exe\\r\\n进行更新!\" answer=ok\n"
+                         "run \"update.exe\" wait=yes\n"
+                         "window-close 0x52010001 \"登陆器版本比较\"\nend 0\n"))
+        << test_support::read_text(transcript);
+    EXPECT_TRUE(started(handing).starts_with("update.exe|")) << started(handing);
 }
 
 }  // namespace
