@@ -86,7 +86,8 @@ add_layer(NAME libraries USES contract base runtime/libraries)
 add_layer(NAME program USES contract common)
 # A program with folders of its own: those too (LAYER in add_program).
 add_layer(NAME updater_program USES contract common updater)
+add_layer(NAME launcher_program USES contract common launcher)
 
 # Tests and benchmarks look at everything.
-add_layer(NAME tests USES contract base loader image runtime common tests)
-add_layer(NAME bench USES contract base loader image runtime common tests bench)
+add_layer(NAME tests USES contract base loader image runtime common launcher updater tests)
+add_layer(NAME bench USES contract base loader image runtime common launcher updater tests bench)

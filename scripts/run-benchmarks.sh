@@ -50,5 +50,9 @@ echo "HTTP request object benchmark"
 "$build/bench/http_bench" --benchmark_out="$build/bench/http.json" --benchmark_out_format=json
 
 echo
+echo "launcher benchmark"
+"$build/bench/launcher_bench" --benchmark_out="$build/bench/launcher.json" --benchmark_out_format=json
+
+echo
 echo "package generator benchmark (makes a 1 GB release in the build folder once)"
 "$build/bench/packgen_bench"
