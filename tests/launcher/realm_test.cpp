@@ -33,7 +33,7 @@ const char* const kRealmLists[] = {
     "Data/zhCN/realmlist.wtf", "Data/enCN/realmlist.wtf", "Data/enUS/realmlist.wtf",
 };
 const char kConfirm[] =
-    "msgbox title=\"\" icon=none buttons=ok text=\"已选中区域，请点下方进入游戏!\" answer=ok\n";
+    "msgbox title=\"登陆器版本比较\" icon=none buttons=ok text=\"已选中区域，请点下方进入游戏!\" answer=ok\n";
 const char kNoRealmList[] =
     "msgbox title=\"错误提示\" icon=error buttons=ok "
     "text=\"您的客户端没realmlist.wtf文件，无法运行!\" answer=ok\n";

@@ -16,7 +16,7 @@ const char kVersionWindow[] = "window-open 0x52010001 \"登陆器版本比较\"\
 const char kMainWindow[] = "window-open 0x52010002 \"\"\nwindow-text 0x52010002 \"星河\"\n";
 
 std::string hand_off_message(const std::string& published) {
-    return "msgbox title=\"\" icon=none buttons=ok text=\"登陆器已更新[" + published +
+    return "msgbox title=\"登陆器版本比较\" icon=none buttons=ok text=\"登陆器已更新[" + published +
            "]\\r\\n自动运行update.exe\\r\\n进行更新!\" answer=ok\n";
 }
 
