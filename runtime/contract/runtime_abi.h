@@ -255,6 +255,10 @@ typedef struct RtArrayHeader {
    normal one again */
 #define RT_KERNEL_WAIT_CURSOR 33
 
+/* (text from, text to) -> logical: the plain file `from` renamed to `to`,
+   which must not exist (a folder or a link is not moved) */
+#define RT_KERNEL_MOVE_FILE 34
+
 /* Message boxes (RT_KERNEL_MESSAGE_BOX): one icon value plus one button value. */
 #define RT_MB_OK 0x00
 #define RT_MB_OK_CANCEL 0x01

@@ -38,6 +38,11 @@ int64_t copy_file(const Arguments& a) {
     return files::copy_file(from, a.text(1));
 }
 
+int64_t move_file(const Arguments& a) {
+    const std::string from = a.text(0);
+    return files::move_file(from, a.text(1));
+}
+
 int64_t read_file(const Arguments& a) {
     auto bytes = files::read_file(a.text(0));
     return bytes ? a.runtime().new_byte_array(*bytes) : 0;
@@ -116,6 +121,7 @@ constexpr KernelCommand kCommands[] = {
     {RT_KERNEL_CLOSE_LINES, 1, false, close_lines},
     {RT_KERNEL_FILE_TIME, 1, false, file_time},
     {RT_KERNEL_FILE_SIZE, 1, false, file_size},
+    {RT_KERNEL_MOVE_FILE, 2, false, move_file},
 };
 
 }  // namespace

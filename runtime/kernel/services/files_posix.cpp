@@ -161,6 +161,22 @@ bool delete_file(std::string_view gbk_path) {
     return ::unlink(path->c_str()) == 0;
 }
 
+bool move_file(std::string_view gbk_from, std::string_view gbk_to) {
+    auto from = entry_path(gbk_from);
+    auto to = entry_path(gbk_to);
+    struct stat st;
+    if (!from || !to || ::lstat(from->c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    // link() refuses an existing target, so nothing there is ever replaced.
+    if (::link(from->c_str(), to->c_str()) != 0)
+        return false;
+    if (::unlink(from->c_str()) != 0) {
+        ::unlink(to->c_str());
+        return false;
+    }
+    return true;
+}
+
 bool delete_folder(std::string_view gbk_path) {
     auto path = entry_path(gbk_path);
     if (!path || *path == "/")

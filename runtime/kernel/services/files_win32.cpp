@@ -193,6 +193,20 @@ bool delete_file(std::string_view gbk_path) {
     return DeleteFileW(path->c_str()) != 0;
 }
 
+bool move_file(std::string_view gbk_from, std::string_view gbk_to) {
+    auto from = entry_path(gbk_from);
+    auto to = entry_path(gbk_to);
+    if (!from || !to)
+        return false;
+    const DWORD attributes = GetFileAttributesW(from->c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+        return false;
+    // Without MOVEFILE_REPLACE_EXISTING an existing target is refused; a
+    // running program's file can be renamed in its folder.
+    return MoveFileExW(from->c_str(), to->c_str(), 0) != 0;
+}
+
 bool delete_folder(std::string_view gbk_path) {
     auto path = entry_path(gbk_path);
     if (!path || is_root(*path))
