@@ -451,8 +451,11 @@ void download_phase() {
         s.bytes_done +=
             updater::size_value(value_or_empty(s.downloaded, name.c_str(), common::kKeyFileSize));
         status_list().insert(kDone, 0);
-        s.bar1.SetPosition(
-            s.bytes_total > 0 ? static_cast<int32_t>(s.bytes_done * 100 / s.bytes_total) : 0);
+        // In doubles: a 64-bit division is a library call on i386.
+        s.bar1.SetPosition(s.bytes_total > 0
+                               ? static_cast<int32_t>(static_cast<double>(s.bytes_done) * 100.0 /
+                                                      static_cast<double>(s.bytes_total))
+                               : 0);
     }
     if (status_list().count() >= 2)
         status_list().select(status_list().count() - 2);
