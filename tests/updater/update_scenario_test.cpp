@@ -110,7 +110,12 @@ std::string zip_of(const std::string& entry_gbk, const std::string& content, con
     fs::create_directories(out.parent_path());
     zipFile zip = zipOpen64(out.c_str(), APPEND_STATUS_CREATE);
     EXPECT_NE(zip, nullptr) << out;
+    // A real DOS time, as the generator's archives carry.
     zip_fileinfo info{};
+    info.tmz_date.tm_year = 2023;
+    info.tmz_date.tm_mon = 10;
+    info.tmz_date.tm_mday = 14;
+    info.tmz_date.tm_hour = 22;
     EXPECT_EQ(zipOpenNewFileInZip(zip, entry_gbk.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
                                   Z_DEFLATED, 6),
               ZIP_OK);
@@ -248,6 +253,9 @@ class Update : public test_support::ScenarioTest {
     const test_support::NginxServer* web_ = nullptr;
 };
 
+// The roads that must also hold under wine64.
+class UpdateEverywhere : public Update {};
+
 const char kCompleted[] = "unit-text 标签_功能说明 \"您的产品及组件已经更新到最新状态。\"";
 const char kServerReason[] =
     "unit-text 编辑框_出错提示 \"    获取升级列表文件失败，可能服务器正在维护中，请稍后再试！\"";
@@ -258,7 +266,7 @@ std::vector<ReleaseFile> release_one() {
             {"地图.bin", "\\Data\\Maps\\地图.bin", std::string(5000, 'm'), kOld}};
 }
 
-TEST_P(Update, FirstInstallFetchesEveryFileAndRecordsTheManifest) {
+TEST_P(UpdateEverywhere, FirstInstallFetchesEveryFileAndRecordsTheManifest) {
     std::vector<ReleaseFile> files = release_one();
     // Installed already, with another time stamp: fetched again, as its
     // recorded date cannot match. A file the release does not carry stays.
@@ -473,7 +481,7 @@ TEST_P(Update, AFailedFileArchiveStopsBeforeAnyReplacement) {
 }
 
 // A replacement that fails half-way puts back what it replaced.
-TEST_P(Update, AFailedReplacementPutsBackWhatItReplaced) {
+TEST_P(UpdateEverywhere, AFailedReplacementPutsBackWhatItReplaced) {
     std::vector<ReleaseFile> files = release_one();
     install(files);
     const auto before = snapshot(install_);
@@ -500,6 +508,29 @@ TEST_P(Update, AFailedReplacementPutsBackWhatItReplaced) {
     EXPECT_EQ(read_all(install_ / "up.dat"), manifest);
 }
 
+// A release that carries a new updater replaces the running one: the file
+// in use is moved aside, and what stays of it is removed at a later start.
+TEST_P(UpdateEverywhere, AFileInUseIsMovedAsideAndRemovedLater) {
+    std::vector<ReleaseFile> files = release_one();
+    install(files);
+    const std::string running = read_all(program_);
+    files.push_back({"update.exe", "\\update.exe", "the new updater", kNew});
+    const std::string manifest = publish(server_ / "updates", files, {"update.exe"}, "2.0");
+
+    ScenarioResult r = run(script(2));
+    EXPECT_TRUE(r.contains(kCompleted)) << r.transcript;
+    EXPECT_EQ(read_all(program_), "the new updater");
+    EXPECT_EQ(read_all(install_ / "up.dat"), manifest);
+
+    // The next start (of a runnable updater again) removes what was moved aside.
+    write_all(program_, running);
+    fs::permissions(program_, fs::perms::owner_all);
+    write_all(install_ / "ver.ini", "2.0");
+    r = run("click 自动更新1\n");
+    EXPECT_FALSE(fs::exists(install_ / "update.exe.update-old")) << r.transcript;
+    EXPECT_EQ(read_all(install_ / "up.dat"), manifest);
+}
+
 TEST_P(Update, AnUnreachableNetworkOffersOnlyCancel) {
     set_probe_answer(false);
     ScenarioResult r = run("answer yes\nclick 图形按钮_取消\n");
@@ -511,6 +542,8 @@ TEST_P(Update, AnUnreachableNetworkOffersOnlyCancel) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Systems, Update, ::testing::Values(System::linux_x64),
+                         test_support::system_test_name);
+INSTANTIATE_TEST_SUITE_P(Systems, UpdateEverywhere, test_support::both_systems(),
                          test_support::system_test_name);
 
 }  // namespace
