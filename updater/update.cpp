@@ -18,7 +18,8 @@
 //   anything is replaced, naming the file.
 // - The replacement moves each existing target aside before the new file
 //   takes its place (so a file in use, such as a running launcher, can be
-//   replaced); a failure puts back everything already replaced, so the
+//   replaced), and makes the folders a new file needs (a release may add a
+//   folder); a failure puts back everything already replaced, so the
 //   installed files always match the installed manifest. What was moved
 //   aside and is still in use is removed at a later start.
 // - Wherever a page asks the user to click Cancel or OK, the Cancel button
@@ -371,22 +372,23 @@ void replace_listed_files() {
     const int32_t count = files_list().count();
     auto* sources = new TextBuffer[count > 0 ? count : 1];
     auto* targets = new TextBuffer[count > 0 ? count : 1];
-    auto* aside = new TextBuffer[count > 0 ? count : 1];
     auto* files = new updater::Replacement[count > 0 ? count : 1];
     for (int32_t r = 0; r < count; ++r) {
         rt::Text name = files_list().row(r);
         in_folder(sources[r], "\\update\\");
         sources[r] << name.c_str();
         in_folder(targets[r], value_or_empty(s.downloaded, name.c_str(), common::kKeyFilePath));
-        files[r] = {sources[r].c_str(), targets[r].c_str()};
+        files[r].source = sources[r].c_str();
+        files[r].target = targets[r].c_str();
+        files[r].root_length = s.folder.length();
     }
-    int32_t failed = updater::replace_files(files, count, aside);
+    int32_t failed = updater::replace_files(files, count);
     TextBuffer downloaded;
     in_folder(downloaded, "\\update\\up.dat");
     TextBuffer installed;
     in_folder(installed, "\\up.dat");
     if (failed < 0 && !rt::copy_file(downloaded.c_str(), installed.c_str())) {
-        updater::undo_replacement(files, count, aside);
+        updater::undo_replacement(files, count);
         failed = count;
     }
     if (failed >= 0) {
@@ -395,14 +397,13 @@ void replace_listed_files() {
         reason << "    替换文件 '" << name.c_str() << "' 时出错，可能文件正在使用中，请检查！";
         show_error(reason.c_str());
     } else {
-        updater::finish_replacement(count, aside);
+        updater::finish_replacement(files, count);
         TextBuffer work;
         work_folder(work);
         rt::delete_folder(work.c_str());
         completed_page();
     }
     delete[] files;
-    delete[] aside;
     delete[] targets;
     delete[] sources;
 }

@@ -155,48 +155,85 @@ bool move_aside(const char* target, TextBuffer& aside) {
     return false;
 }
 
-void put_back(const Replacement& file, TextBuffer& aside) {
+// Makes the folders of `file.target` that are missing, inside the updater
+// folder; remembers the outermost one made.
+bool make_folders(Replacement& file) {
+    const char* target = file.target;
+    uint32_t last = 0;
+    for (uint32_t i = file.root_length; target[i] != '\0';
+         i += common::gbk_char_length(target + i)) {
+        if (target[i] == '\\')
+            last = i;
+    }
+    if (last <= file.root_length)
+        return true;  // in the updater folder itself
+    TextBuffer folder;
+    folder.append(target, last);
+    if (rt::file_exists(folder.c_str()))
+        return true;
+    for (uint32_t i = file.root_length + 1; i <= last; i += common::gbk_char_length(target + i)) {
+        if (target[i] != '\\' && i != last)
+            continue;
+        TextBuffer part;
+        part.append(target, i);
+        if (!rt::file_exists(part.c_str())) {
+            file.created << part.c_str();
+            break;
+        }
+    }
+    return rt::create_folder(folder.c_str());
+}
+
+void put_back(Replacement& file) {
     rt::delete_file(file.target);
-    if (!aside.empty())
-        rt::move_file(aside.c_str(), file.target);
-    aside.clear();
+    if (!file.aside.empty())
+        rt::move_file(file.aside.c_str(), file.target);
+    file.aside.clear();
+    if (!file.created.empty())
+        rt::delete_folder(file.created.c_str());
+    file.created.clear();
 }
 
 }  // namespace
 
-int32_t replace_files(const Replacement* files, int32_t count, TextBuffer* aside) {
+int32_t replace_files(Replacement* files, int32_t count) {
     for (int32_t i = 0; i < count; ++i) {
-        aside[i].clear();
-        const Replacement& file = files[i];
+        Replacement& file = files[i];
+        file.aside.clear();
+        file.created.clear();
         bool placed = false;
         if (rt::file_size(file.source) >= 0) {
             if (!rt::file_exists(file.target)) {
-                placed = rt::copy_file(file.source, file.target);
-            } else if (rt::file_size(file.target) >= 0 && move_aside(file.target, aside[i])) {
+                placed = make_folders(file) && rt::copy_file(file.source, file.target);
+            } else if (rt::file_size(file.target) >= 0 && move_aside(file.target, file.aside)) {
                 placed = rt::copy_file(file.source, file.target);
                 if (!placed) {
-                    rt::move_file(aside[i].c_str(), file.target);
-                    aside[i].clear();
+                    rt::move_file(file.aside.c_str(), file.target);
+                    file.aside.clear();
                 }
             }
         }
         if (!placed) {
-            undo_replacement(files, i, aside);
+            // This one's target is as it was; only folders made for it go.
+            if (!file.created.empty())
+                rt::delete_folder(file.created.c_str());
+            file.created.clear();
+            undo_replacement(files, i);
             return i;
         }
     }
     return -1;
 }
 
-void undo_replacement(const Replacement* files, int32_t count, TextBuffer* aside) {
+void undo_replacement(Replacement* files, int32_t count) {
     for (int32_t i = count - 1; i >= 0; --i)
-        put_back(files[i], aside[i]);
+        put_back(files[i]);
 }
 
-void finish_replacement(int32_t count, TextBuffer* aside) {
+void finish_replacement(Replacement* files, int32_t count) {
     for (int32_t i = 0; i < count; ++i) {
-        if (!aside[i].empty())
-            rt::delete_file(aside[i].c_str());
+        if (!files[i].aside.empty())
+            rt::delete_file(files[i].aside.c_str());
     }
 }
 

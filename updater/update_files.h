@@ -32,24 +32,28 @@ bool build_installed_manifest(const char* folder);
 // still in use then, for every file the installed manifest lists.
 void remove_moved_aside(const char* folder);
 
-// One listed file to put in place: the unpacked file and its target.
+// One listed file to put in place: the unpacked file, its target, and what
+// replace_files did for it, so that it can be taken back.
 struct Replacement {
-    const char* source;  // the unpacked file in the work folder
-    const char* target;  // the installed file it replaces
+    const char* source = nullptr;  // the unpacked file in the work folder
+    const char* target = nullptr;  // the installed file it replaces
+    uint32_t root_length = 0;      // bytes of the updater folder at the start of `target`
+    common::TextBuffer aside;      // where the old target was moved; empty when none
+    common::TextBuffer created;    // the outermost folder made for the target; empty when none
 };
 
 // Puts every source over its target. A target that exists is first moved
-// aside in its folder (a running program's file can be), so every step can
-// be taken back. When a step fails, every target already replaced gets its
-// old file back (a new one is removed) and the index of the failing entry
-// is the result; -1 when all are in place. `aside` gets, per entry, the
-// file moved aside ("" when none), for finish_replacement.
-int32_t replace_files(const Replacement* files, int32_t count, common::TextBuffer* aside);
+// aside in its folder (a running program's file can be), and the folders of
+// a new one are made, so every step can be taken back. When a step fails,
+// every target already replaced gets its old file back (a new one and the
+// folders made for it are removed) and the index of the failing entry is
+// the result; -1 when all are in place.
+int32_t replace_files(Replacement* files, int32_t count);
 
 // Undoes a replace_files that succeeded (the manifest could not be recorded).
-void undo_replacement(const Replacement* files, int32_t count, common::TextBuffer* aside);
+void undo_replacement(Replacement* files, int32_t count);
 
 // Removes what was moved aside; what is still in use stays for a later start.
-void finish_replacement(int32_t count, common::TextBuffer* aside);
+void finish_replacement(Replacement* files, int32_t count);
 
 }  // namespace updater

@@ -34,6 +34,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test_support::FaultHttpServer;
+using test_support::FolderBuilder;
 using test_support::ScenarioResult;
 using test_support::System;
 using test_support::u8path;
@@ -484,27 +485,31 @@ TEST_P(Update, AFailedFileArchiveStopsBeforeAnyReplacement) {
 TEST_P(UpdateEverywhere, AFailedReplacementPutsBackWhatItReplaced) {
     std::vector<ReleaseFile> files = release_one();
     install(files);
+    fs::create_directories(install_ / "Data" / "held.txt");
     const auto before = snapshot(install_);
     files[0].content = "alpha 2";
     files[0].time = kNew;
-    // Its folder is not there: the copy fails, after a.txt was replaced.
-    files.push_back({"new.txt", "\\New\\new.txt", "new", kNew});
+    // A new file in a new folder, then one whose place a folder holds: that
+    // copy fails after a.txt was replaced and New made.
+    files.push_back({"new.txt", "\\New\\Sub\\new.txt", "new", kNew});
+    files.push_back({"held.txt", "\\Data\\held.txt", "held", kNew});
     const fs::path dir = server_ / "updates";
-    const std::string manifest = publish(dir, files, {"a.txt", "new.txt"}, "2.0");
+    const std::string manifest = publish(dir, files, {"a.txt", "new.txt", "held.txt"}, "2.0");
 
     ScenarioResult r = run(script(2));
     EXPECT_TRUE(
-        r.contains("unit-text 编辑框_出错提示 \"    替换文件 'new.txt' "
+        r.contains("unit-text 编辑框_出错提示 \"    替换文件 'held.txt' "
                    "时出错，可能文件正在使用中，请检查！\""))
         << r.transcript;
     EXPECT_EQ(snapshot(install_), before);
 
-    // The next run offers the same update; with the folder there it installs.
-    fs::create_directories(install_ / "New");
+    // The next run offers the same update; with the place free it installs.
+    fs::remove(install_ / "Data" / "held.txt");
     r = run(script(2));
     EXPECT_TRUE(r.contains(kCompleted)) << r.transcript;
     EXPECT_EQ(read_all(install_ / "a.txt"), "alpha 2");
-    EXPECT_EQ(read_all(install_ / "New" / "new.txt"), "new");
+    EXPECT_EQ(read_all(install_ / "New" / "Sub" / "new.txt"), "new");
+    EXPECT_EQ(read_all(install_ / "Data" / "held.txt"), "held");
     EXPECT_EQ(read_all(install_ / "up.dat"), manifest);
 }
 
@@ -529,6 +534,56 @@ TEST_P(UpdateEverywhere, AFileInUseIsMovedAsideAndRemovedLater) {
     r = run("click 自动更新1\n");
     EXPECT_FALSE(fs::exists(install_ / "update.exe.update-old")) << r.transcript;
     EXPECT_EQ(read_all(install_ / "up.dat"), manifest);
+}
+
+// Two releases that our own package generator wrote, installed one after the
+// other: the first into a folder without "up.dat", the second fetching only
+// the file that changed.
+TEST_P(UpdateEverywhere, InstallsReleasesThatThePackageGeneratorWrote) {
+    const fs::path release = scenario().folder() / u8path("发布");
+    const fs::path generator_folder = scenario().folder() / "generator";
+    fs::create_directories(generator_folder);
+    const fs::path generator = generator_folder / scenario().executable_name("packgen");
+    fs::copy_file(windows() ? program("packgen", {"eCompress"}) : kNative / "packgen" / "packgen",
+                  generator);
+    FolderBuilder(release)
+        .file("a.txt", "alpha", kOld)
+        .file("Data/x.dll", std::string(30000, 'x'), kOld)
+        .file("Data/Maps/地图.bin", std::string(5000, 'm'), kOld);
+    auto generate = [&](const std::string& version) {
+        const std::string script = "click 图形按钮_程序目录选择\nchoose-folder " +
+                                   host_path(release) + "\ntype 编辑框_本次版本号 \"" + version +
+                                   "\"\nclick 图形按钮_生成更新文件\nanswer ok\nclose\n";
+        ScenarioResult g = ScenarioTest::run(generator, {.script = script});
+        ASSERT_TRUE(g.contains("更新文件生成完毕！")) << g.transcript;
+        // The operator copies the version folder into the update directory.
+        fs::copy(release / u8path("上传到服务器的更新文件") / version, server_ / "updates",
+                 fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    };
+    auto installed_as_released = [&] {
+        for (const char* name : {"a.txt", "Data/x.dll", "Data/Maps/地图.bin", "更新说明.TXT"})
+            EXPECT_EQ(read_all(install_ / u8path(name)), read_all(release / u8path(name))) << name;
+        EXPECT_EQ(read_all(install_ / "up.dat"), read_all(release / "up.dat"));
+        EXPECT_FALSE(fs::exists(install_ / "update"));
+    };
+
+    // The generator writes its notes file into the release too.
+    generate("2.0");
+    ScenarioResult r = run(script(2));
+    EXPECT_TRUE(r.contains("unit-text 标签_网络状态 \"升级到最新版本，需要更新以下 4 个文件：\""))
+        << r.transcript;
+    EXPECT_TRUE(r.contains(kCompleted)) << r.transcript;
+    installed_as_released();
+
+    FolderBuilder(release).file("Data/x.dll", std::string(30000, 'y'), kNew);
+    generate("3.0");
+    write_all(server_ / "version.txt", "3.0");
+    r = run(script(2));
+    // The changed file (and the notes file, written again, when the second
+    // generation's clock has moved on), not the others.
+    EXPECT_TRUE(r.contains("\"x.dll\"")) << r.transcript;
+    EXPECT_FALSE(r.contains("\"a.txt\"")) << r.transcript;
+    installed_as_released();
 }
 
 TEST_P(Update, AnUnreachableNetworkOffersOnlyCancel) {
