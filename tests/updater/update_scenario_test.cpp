@@ -17,6 +17,7 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -28,6 +29,7 @@
 
 #include "common/base/encoding.h"
 #include "tests/support/fault_http_server.h"
+#include "tests/support/picture.h"
 #include "tests/support/scenario.h"
 
 namespace {
@@ -586,6 +588,17 @@ TEST_P(UpdateEverywhere, InstallsReleasesThatThePackageGeneratorWrote) {
     installed_as_released();
 }
 
+// In GBK the second byte of "刓" and of "乗" is 0x5C, a backslash: such
+// names are neither refused nor split.
+TEST_P(Update, NamesWhoseSecondByteIsABackslash) {
+    const std::vector<ReleaseFile> files = {{"乗.txt", "\\刓\\乗.txt", "trail", kOld}};
+    const std::string manifest = publish(server_ / "updates", files, {"乗.txt"}, "2.0");
+    ScenarioResult r = run(script(2));
+    EXPECT_TRUE(r.contains(kCompleted)) << r.transcript;
+    EXPECT_EQ(read_all(install_ / u8path("刓/乗.txt")), "trail");
+    EXPECT_EQ(read_all(install_ / "up.dat"), manifest);
+}
+
 TEST_P(Update, AnUnreachableNetworkOffersOnlyCancel) {
     set_probe_answer(false);
     ScenarioResult r = run("answer yes\nclick 图形按钮_取消\n");
@@ -596,9 +609,36 @@ TEST_P(Update, AnUnreachableNetworkOffersOnlyCancel) {
     EXPECT_FALSE(fs::exists(install_ / "update"));
 }
 
+// The first install on real windows, with a picture of every page;
+// UPDATE_PICTURES names a folder to keep them in.
+class UpdateOnRealWindows : public Update {};
+
+TEST_P(UpdateOnRealWindows, FirstInstallPageByPage) {
+    std::vector<ReleaseFile> files = release_one();
+    fs::create_directories(install_ / "Data" / "Maps");
+    const std::string manifest =
+        publish(server_ / "updates", files, {"a.txt", "x.dll", "地图.bin"}, "2.0");
+    ScenarioResult r =
+        run("answer no\ncapture \"start.png\"\nclick 自动更新\ncapture \"welcome.png\"\n"
+            "click 图形按钮_下一步\ncapture \"list.png\"\nclick 图形按钮_下一步\n"
+            "capture \"completed.png\"\nclick 图形按钮_取消\n");
+    EXPECT_TRUE(r.contains(kCompleted)) << r.transcript;
+    EXPECT_EQ(read_all(install_ / "up.dat"), manifest);
+    const char* env = std::getenv("UPDATE_PICTURES");
+    for (const char* name : {"start.png", "welcome.png", "list.png", "completed.png"}) {
+        const fs::path picture = scenario().pictures() / name;
+        EXPECT_GT(test_support::read_png(picture).width, 0) << name;
+        if (env != nullptr && fs::exists(picture))
+            fs::copy_file(picture, fs::path(env) / (std::string("update-") + name),
+                          fs::copy_options::overwrite_existing);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Systems, Update, ::testing::Values(System::linux_x64),
                          test_support::system_test_name);
 INSTANTIATE_TEST_SUITE_P(Systems, UpdateEverywhere, test_support::both_systems(),
+                         test_support::system_test_name);
+INSTANTIATE_TEST_SUITE_P(Systems, UpdateOnRealWindows, ::testing::Values(System::win_x64_windows),
                          test_support::system_test_name);
 
 }  // namespace
