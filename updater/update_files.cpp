@@ -120,8 +120,14 @@ void remove_moved_aside(const char* folder) {
     while (lines.next(line)) {
         if (!starts_with(line.c_str(), kPathKey))
             continue;
+        // Only names inside the installation, as the replacement made them.
         const char* relative = line.c_str() + sizeof kPathKey - 1;
-        if (relative[0] != '\\')
+        const char* name = relative;
+        for (const char* at = relative; *at != '\0'; at += common::gbk_char_length(at)) {
+            if (*at == '\\')
+                name = at + 1;
+        }
+        if (!safe_entry(name, relative))
             continue;
         for (int32_t n = 0; n < 10; ++n) {
             TextBuffer aside;
