@@ -210,6 +210,17 @@ typedef struct RtArrayHeader {
    normal one again */
 #define RT_KERNEL_WAIT_CURSOR 33
 
+/* (text from, text to) -> logical: the plain file `from` renamed to `to`,
+   which must not exist (a folder or a link is not moved) */
+#define RT_KERNEL_MOVE_FILE 34
+/* (text path, bytes, int length before or -1) -> logical: the bytes added
+   at the end of an existing plain file, opened and closed within the call;
+   false (the file as it was) when it is no plain file, its length is not
+   the one given, or it cannot be written whole */
+#define RT_KERNEL_APPEND_FILE 35
+/* () -> milliseconds of a steady clock (only differences mean anything) */
+#define RT_KERNEL_MILLISECONDS 36
+
 /* Message boxes (RT_KERNEL_MESSAGE_BOX): one icon value plus one button value. */
 #define RT_MB_OK 0x00
 #define RT_MB_OK_CANCEL 0x01

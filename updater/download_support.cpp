@@ -21,28 +21,18 @@ bool LocalFile::open(const char* path) {
     return true;
 }
 
-bool LocalFile::append(const uint8_t* bytes, uint32_t count) {
+bool LocalFile::append(const rt::Bytes& bytes) {
     if (path_.empty())
         return false;
-    if (count == 0)
+    if (bytes.count() == 0)
         return true;
-    rt::Bytes old = rt::read_file(path_.c_str());
-    // Someone else changed the file meanwhile, or it cannot be read: adding
-    // to it would put the chunk at the wrong place.
-    if (static_cast<int64_t>(old.count()) != length_)
-        return false;
-    const uint64_t grown = static_cast<uint64_t>(length_) + count;
+    const uint64_t grown = static_cast<uint64_t>(length_) + bytes.count();
     if (grown > 0x7fffffffu)
         return false;
-    rt::Bytes whole = rt::Bytes::of_size(static_cast<uint32_t>(grown));
-    uint8_t* out = whole.elements();
-    const uint8_t* kept = old.elements();
-    for (uint32_t i = 0; i < old.count(); ++i)
-        out[i] = kept[i];
-    for (uint32_t i = 0; i < count; ++i)
-        out[old.count() + i] = bytes[i];
-    old.reset();
-    if (!rt::write_file(path_.c_str(), whole))
+    // The runtime refuses the chunk when the file no longer has the length
+    // this transfer knows (someone else changed it): adding to it would put
+    // the chunk at the wrong place.
+    if (!rt::append_file(path_.c_str(), bytes, static_cast<int32_t>(length_)))
         return false;
     length_ = static_cast<int64_t>(grown);
     return true;

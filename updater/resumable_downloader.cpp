@@ -375,7 +375,7 @@ ResumableDownloader::Step ResumableDownloader::take_partial(int64_t& start) {
         set_last_message(kBadRange);
         return Step::Finish;
     }
-    if (!file_->append(body.elements(), body.count())) {
+    if (!file_->append(body)) {
         set_last_message(kCannotWrite);
         return Step::Finish;
     }

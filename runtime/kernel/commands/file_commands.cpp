@@ -38,6 +38,16 @@ int64_t copy_file(const Arguments& a) {
     return files::copy_file(from, a.text(1));
 }
 
+int64_t move_file(const Arguments& a) {
+    const std::string from = a.text(0);
+    return files::move_file(from, a.text(1));
+}
+
+int64_t append_file(const Arguments& a) {
+    const std::string path = a.text(0);
+    return files::append_file(path, a.bytes(1), a.integer(2));
+}
+
 int64_t read_file(const Arguments& a) {
     auto bytes = files::read_file(a.text(0));
     return bytes ? a.runtime().new_byte_array(*bytes) : 0;
@@ -116,6 +126,8 @@ constexpr KernelCommand kCommands[] = {
     {RT_KERNEL_CLOSE_LINES, 1, false, close_lines},
     {RT_KERNEL_FILE_TIME, 1, false, file_time},
     {RT_KERNEL_FILE_SIZE, 1, false, file_size},
+    {RT_KERNEL_MOVE_FILE, 2, false, move_file},
+    {RT_KERNEL_APPEND_FILE, 3, false, append_file},
 };
 
 }  // namespace

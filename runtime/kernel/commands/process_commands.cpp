@@ -34,11 +34,16 @@ int64_t current_folder(const Arguments& a) {
     return folder(a, process::current_folder());
 }
 
+int64_t milliseconds(const Arguments&) {
+    return process::steady_milliseconds();
+}
+
 constexpr KernelCommand kCommands[] = {
     {RT_KERNEL_RUN, 2, false, run},
     {RT_KERNEL_DESKTOP_FOLDER, 0, false, desktop_folder},
     {RT_KERNEL_PROGRAM_FOLDER, 0, false, program_folder},
     {RT_KERNEL_CURRENT_FOLDER, 0, false, current_folder},
+    {RT_KERNEL_MILLISECONDS, 0, false, milliseconds},
 };
 
 }  // namespace

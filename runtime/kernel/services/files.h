@@ -39,6 +39,17 @@ bool create_folder(std::string_view gbk_path);
 // must exist (none is created).
 bool copy_file(std::string_view gbk_from, std::string_view gbk_to);
 
+// Renames the plain file `from` to `to` (the same volume; on Windows also a
+// running program's file). False for a folder or a link, or when `to`
+// exists: nothing is replaced.
+bool move_file(std::string_view gbk_from, std::string_view gbk_to);
+
+// Adds `bytes` at the end of the existing plain file (not a folder, link or
+// device) when its length is `expected_length` (-1: any); a write that
+// cannot be completed is cut back, so the file keeps its old content.
+bool append_file(std::string_view gbk_path, std::span<const uint8_t> bytes,
+                 int64_t expected_length);
+
 // The whole content; nullopt when unreadable or not a file.
 std::optional<std::vector<uint8_t>> read_file(std::string_view gbk_path);
 

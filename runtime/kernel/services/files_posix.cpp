@@ -161,6 +161,41 @@ bool delete_file(std::string_view gbk_path) {
     return ::unlink(path->c_str()) == 0;
 }
 
+bool move_file(std::string_view gbk_from, std::string_view gbk_to) {
+    auto from = entry_path(gbk_from);
+    auto to = entry_path(gbk_to);
+    struct stat st;
+    if (!from || !to || ::lstat(from->c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    // link() refuses an existing target, so nothing there is ever replaced.
+    if (::link(from->c_str(), to->c_str()) != 0)
+        return false;
+    if (::unlink(from->c_str()) != 0) {
+        ::unlink(to->c_str());
+        return false;
+    }
+    return true;
+}
+
+bool append_file(std::string_view gbk_path, std::span<const uint8_t> bytes,
+                 int64_t expected_length) {
+    auto path = entry_path(gbk_path);
+    if (!path)
+        return false;
+    Descriptor file(
+        ::open(path->c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st;
+    if (file.get() < 0 || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    if (expected_length >= 0 && st.st_size != expected_length)
+        return false;
+    if (write_all(file.get(), bytes.data(), bytes.size()))
+        return true;
+    // Nothing of a chunk that did not go in whole.
+    (void)::ftruncate(file.get(), st.st_size);
+    return false;
+}
+
 bool delete_folder(std::string_view gbk_path) {
     auto path = entry_path(gbk_path);
     if (!path || *path == "/")

@@ -193,6 +193,55 @@ bool delete_file(std::string_view gbk_path) {
     return DeleteFileW(path->c_str()) != 0;
 }
 
+bool move_file(std::string_view gbk_from, std::string_view gbk_to) {
+    auto from = entry_path(gbk_from);
+    auto to = entry_path(gbk_to);
+    if (!from || !to)
+        return false;
+    const DWORD attributes = GetFileAttributesW(from->c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+        return false;
+    // Without MOVEFILE_REPLACE_EXISTING an existing target is refused; a
+    // running program's file can be renamed in its folder.
+    return MoveFileExW(from->c_str(), to->c_str(), 0) != 0;
+}
+
+bool append_file(std::string_view gbk_path, std::span<const uint8_t> bytes,
+                 int64_t expected_length) {
+    auto path = entry_path(gbk_path);
+    if (!path)
+        return false;
+    HANDLE file = CreateFileW(path->c_str(), FILE_APPEND_DATA | FILE_WRITE_DATA, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    bool ok = GetFileInformationByHandle(file, &info) && GetFileType(file) == FILE_TYPE_DISK &&
+              !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
+    LARGE_INTEGER size{};
+    size.HighPart = static_cast<LONG>(info.nFileSizeHigh);
+    size.LowPart = info.nFileSizeLow;
+    if (ok && expected_length >= 0 && size.QuadPart != expected_length)
+        ok = false;
+    LARGE_INTEGER end{};
+    ok = ok && SetFilePointerEx(file, LARGE_INTEGER{}, &end, FILE_END);
+    size_t written = 0;
+    while (ok && written < bytes.size()) {
+        const DWORD step = static_cast<DWORD>(std::min<size_t>(bytes.size() - written, 1u << 20));
+        DWORD done = 0;
+        ok = WriteFile(file, bytes.data() + written, step, &done, nullptr) && done == step;
+        written += done;
+    }
+    if (!ok && written > 0) {
+        // Nothing of a chunk that did not go in whole.
+        SetFilePointerEx(file, end, nullptr, FILE_BEGIN);
+        SetEndOfFile(file);
+    }
+    CloseHandle(file);
+    return ok;
+}
+
 bool delete_folder(std::string_view gbk_path) {
     auto path = entry_path(gbk_path);
     if (!path || is_root(*path))

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "base/encoding.h"
+#include "base/url.h"
 #include "runtime/kernel/services/object.h"
 
 namespace kernel {
@@ -163,6 +164,22 @@ class DispatchObject final : public Object {
 
     ErrorOr<ObjectValue, ObjectError> call(std::string_view name,
                                            std::span<const ObjectValue> arguments) override {
+        // An address opened goes as it goes on Linux: UTF-8, bytes above
+        // 0x7F percent-escaped. Wine's request object would make a Chinese
+        // file name into question marks, which start a query.
+        std::vector<ObjectValue> escaped;
+        if (same_name(name, "open") && arguments.size() >= 2 &&
+            arguments[1].kind == ObjectValue::Kind::Text) {
+            const std::optional<std::string> utf8 = base::gbk_to_utf8(arguments[1].text);
+            if (utf8 && base::is_http_address(*utf8)) {
+                std::optional<std::string> wire = base::wire_address(*utf8);
+                if (!wire)
+                    return fail(ObjectError::Failed);
+                escaped.assign(arguments.begin(), arguments.end());
+                escaped[1].text = std::move(*wire);
+                arguments = escaped;
+            }
+        }
         auto outcome = invoke(name, DISPATCH_METHOD | DISPATCH_PROPERTYGET, arguments);
         if (outcome.is_error() && outcome.error() == ObjectError::NotImplemented &&
             same_name(name, "waitForResponse"))

@@ -33,6 +33,9 @@ std::string transcript_line(std::string_view gbk_command_line, bool wait);
 // The user's desktop folder, the folder of the running executable, and the
 // current folder: GBK, without a final separator (a root keeps its own).
 // nullopt when the system does not say, or the path has no GBK form.
+// Milliseconds of a steady clock: only differences mean anything.
+int64_t steady_milliseconds();
+
 std::optional<std::string> desktop_folder();
 std::optional<std::string> program_folder();
 std::optional<std::string> current_folder();

@@ -1,6 +1,7 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -167,6 +168,12 @@ std::optional<std::string> program_folder() {
     if (!own)
         return std::nullopt;
     return gbk_folder(parent_of(*own));
+}
+
+int64_t steady_milliseconds() {
+    struct timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 std::optional<std::string> current_folder() {

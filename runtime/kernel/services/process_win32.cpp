@@ -72,6 +72,10 @@ std::optional<std::string> program_folder() {
     return gbk_folder(parent_of(path));
 }
 
+int64_t steady_milliseconds() {
+    return static_cast<int64_t>(GetTickCount64());
+}
+
 std::optional<std::string> current_folder() {
     const DWORD length = GetCurrentDirectoryW(0, nullptr);
     if (length == 0)

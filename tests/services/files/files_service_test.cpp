@@ -219,6 +219,75 @@ TEST(FileServices, CopyReplacesWholeOrNotAtAll) {
     EXPECT_EQ(leftovers(dir.path()), std::vector<std::string>{});
 }
 
+// Moving aside never replaces anything and moves plain files only.
+TEST(FileServices, MoveRenamesAPlainFileOntoAFreeName) {
+    ScratchDir dir;
+    write(dir / "from", "content");
+    set_mtime(dir / "from", 1614834367);
+    write(dir / "taken", "other");
+    fs::create_directory(dir / "folder");
+    fs::create_symlink(dir / "taken", dir / "link");
+
+    struct Case {
+        const char* what;
+        std::string from, to;
+    };
+    const Case failures[] = {
+        {"target exists", gbk(dir / "from"), gbk(dir / "taken")},
+        {"target is a folder", gbk(dir / "from"), gbk(dir / "folder")},
+        {"missing source", gbk(dir / "missing"), gbk(dir / "free")},
+        {"source is a folder", gbk(dir / "folder"), gbk(dir / "free")},
+        {"source is a link", gbk(dir / "link"), gbk(dir / "free")},
+        {"target's folder is missing", gbk(dir / "from"), gbk(dir / "none" / "to")},
+        {"empty path", "", gbk(dir / "free")},
+    };
+    for (const Case& c : failures)
+        EXPECT_FALSE(files::move_file(c.from, c.to)) << c.what;
+    EXPECT_EQ(content(dir / "from"), "content");
+    EXPECT_EQ(content(dir / "taken"), "other");
+    EXPECT_FALSE(fs::exists(dir / "free"));
+
+    EXPECT_TRUE(files::move_file(gbk(dir / "from"), gbk(dir / "folder" / "moved")));
+    EXPECT_FALSE(fs::exists(dir / "from"));
+    EXPECT_EQ(content(dir / "folder" / "moved"), "content");
+    EXPECT_EQ(files::last_write_seconds(gbk(dir / "folder" / "moved")), 1614834367);
+}
+
+// Appending adds to an existing plain file of the length the caller knows,
+// and to nothing else.
+TEST(FileServices, AppendAddsToAPlainFileOfTheKnownLength) {
+    ScratchDir dir;
+    write(dir / "file", "abc");
+    fs::create_directory(dir / "folder");
+    fs::create_symlink(dir / "file", dir / "link");
+    const std::string more = "defg";
+    const std::span bytes(reinterpret_cast<const uint8_t*>(more.data()), more.size());
+
+    struct Case {
+        const char* what;
+        std::string path;
+        int64_t length;
+    };
+    const Case refused[] = {
+        {"missing file", gbk(dir / "missing"), -1},
+        {"folder", gbk(dir / "folder"), -1},
+        {"link", gbk(dir / "link"), -1},
+        {"device", "/dev/null", -1},
+        {"shorter than known", gbk(dir / "file"), 4},
+        {"longer than known", gbk(dir / "file"), 2},
+        {"empty path", "", -1},
+    };
+    for (const Case& c : refused)
+        EXPECT_FALSE(files::append_file(c.path, bytes, c.length)) << c.what;
+    EXPECT_EQ(content(dir / "file"), "abc");
+    EXPECT_FALSE(fs::exists(dir / "missing"));
+
+    EXPECT_TRUE(files::append_file(gbk(dir / "file"), bytes, 3));
+    EXPECT_TRUE(files::append_file(gbk(dir / "file"), bytes, -1));
+    EXPECT_TRUE(files::append_file(gbk(dir / "file"), {}, 11));
+    EXPECT_EQ(content(dir / "file"), "abcdefgdefg");
+}
+
 TEST(FileServices, WriteReplacesAndKeepsTheOldContentOnFailure) {
     ScratchDir dir;
     fs::create_directory(dir / "sub");

@@ -60,6 +60,24 @@ inline bool copy_file(const char* from, const char* to) {
                                  rt::arguments(rt::text(from), rt::text(to))) != 0;
 }
 
+// Renames the plain file `from` to `to` on the same volume (on Windows also
+// a running program's file); false for a folder or a link, or when `to`
+// exists, which is never replaced.
+inline bool move_file(const char* from, const char* to) {
+    return files_detail::command(RT_KERNEL_MOVE_FILE,
+                                 rt::arguments(rt::text(from), rt::text(to))) != 0;
+}
+
+// Adds the bytes at the end of an existing plain file whose length is
+// `length_before` (-1: any), opening and closing it within the call; false,
+// the file as it was, when it is no plain file, has another length or
+// cannot take the bytes whole.
+inline bool append_file(const char* path, const Array<uint8_t>& bytes, int32_t length_before) {
+    return files_detail::command(RT_KERNEL_APPEND_FILE,
+                                 rt::arguments(rt::text(path), rt::bytes(bytes.block()),
+                                               rt::integer(length_before))) != 0;
+}
+
 // The whole file; an empty array when it cannot be read.
 inline Array<uint8_t> read_file(const char* path) {
     return Array<uint8_t>::adopt(static_cast<intptr_t>(

@@ -30,6 +30,13 @@ inline Text folder(int32_t command) {
 
 }  // namespace process_detail
 
+// Milliseconds of a steady clock; only differences between two readings
+// mean anything.
+inline int64_t milliseconds() {
+    const RtArgumentBlock none = {0, {}};
+    return rt_kernel_command(RT_KERNEL_MILLISECONDS, &none);
+}
+
 // The user's desktop folder, without a final separator.
 inline Text desktop_folder() {
     return process_detail::folder(RT_KERNEL_DESKTOP_FOLDER);

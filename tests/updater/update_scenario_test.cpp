@@ -1,0 +1,644 @@
+// The updater (build/linux-x64/updater/update) driven by scripts against
+// nginx on loopback serving an update directory in the generator's format
+// (and the tests' fault-injecting server where nginx cannot misbehave):
+// first install, a second release, equal versions, equal dates, and the
+// faults, each judged by the installed files, "up.dat" and what the wizard
+// shows.
+//
+// The network probe's host name is answered by this process's own hosts
+// file: the test runs in a mount namespace of its own with a file bound over
+// /etc/hosts, which the programs it starts inherit.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/encoding.h"
+#include "tests/support/fault_http_server.h"
+#include "tests/support/picture.h"
+#include "tests/support/scenario.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::FaultHttpServer;
+using test_support::FolderBuilder;
+using test_support::ScenarioResult;
+using test_support::System;
+using test_support::u8path;
+
+const fs::path kNative = NATIVE_BUILD_DIR;
+constexpr char kProbeHost[] = "www.microsoft.com";
+
+constexpr time_t kOld = 1700000000;
+constexpr time_t kNew = 1700086400;
+
+std::string gbk(const std::string& utf8) {
+    return base::utf8_to_gbk(utf8).value();
+}
+
+std::string read_all(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+void write_all(const fs::path& path, const std::string& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string time_text(time_t when) {
+    struct tm parts {};
+    gmtime_r(&when, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+    return text;
+}
+
+// ---- the probe's host name ----
+
+fs::path hosts_file() {
+    static const fs::path path =
+        fs::temp_directory_path() / ("update-tests-hosts-" + std::to_string(getpid()));
+    return path;
+}
+
+// Whether this process has its own /etc/hosts (set up once, before any
+// thread starts).
+bool own_hosts() {
+    static const bool done = [] {
+        write_all(hosts_file(), "127.0.0.1 localhost\n");
+        if (unshare(CLONE_NEWNS) != 0)
+            return false;
+        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            return false;
+        return mount(hosts_file().c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) == 0;
+    }();
+    return done;
+}
+
+// Written in place: the bound file keeps its inode.
+void set_probe_answer(bool resolves) {
+    std::ofstream out(hosts_file(), std::ios::trunc);
+    out << "127.0.0.1 localhost\n";
+    if (resolves)
+        out << "127.0.0.1 " << kProbeHost << "\n";
+}
+
+// ---- the update directory ----
+
+// One file of a release, in UTF-8.
+struct ReleaseFile {
+    std::string name;
+    std::string path;  // "文件路径", with backslashes
+    std::string content;
+    time_t time = kOld;
+};
+
+std::string zip_of(const std::string& entry_gbk, const std::string& content, const fs::path& out) {
+    fs::create_directories(out.parent_path());
+    zipFile zip = zipOpen64(out.c_str(), APPEND_STATUS_CREATE);
+    EXPECT_NE(zip, nullptr) << out;
+    // A real DOS time, as the generator's archives carry.
+    zip_fileinfo info{};
+    info.tmz_date.tm_year = 2023;
+    info.tmz_date.tm_mon = 10;
+    info.tmz_date.tm_mday = 14;
+    info.tmz_date.tm_hour = 22;
+    EXPECT_EQ(zipOpenNewFileInZip(zip, entry_gbk.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
+                                  Z_DEFLATED, 6),
+              ZIP_OK);
+    EXPECT_EQ(zipWriteInFileInZip(zip, content.data(), static_cast<unsigned>(content.size())),
+              ZIP_OK);
+    zipCloseFileInZip(zip);
+    zipClose(zip, nullptr);
+    return read_all(out);
+}
+
+// A manifest in the generator's form (GBK, CR LF): every file's section,
+// "文件尺寸" for the packed ones, the version last.
+std::string manifest_text(const std::vector<ReleaseFile>& files,
+                          const std::map<std::string, int64_t>& sizes, const std::string& version,
+                          bool with_version = true) {
+    std::string text;
+    for (const ReleaseFile& f : files) {
+        text += "[" + f.name + "]\r\n文件名=" + f.name + "\r\n文件路径=" + f.path +
+                "\r\n文件日期=" + time_text(f.time) + "\r\n";
+        if (auto size = sizes.find(f.name); size != sizes.end())
+            text += "文件尺寸=" + std::to_string(size->second) + "\r\n";
+    }
+    if (with_version)
+        text += "[版本]\r\n版本号=" + version + "\r\n";
+    return gbk(text);
+}
+
+// Writes the archives of `packed` and the manifest archive into `dir`; the
+// manifest's bytes.
+std::string publish(const fs::path& dir, const std::vector<ReleaseFile>& files,
+                    const std::vector<std::string>& packed, const std::string& version,
+                    bool with_version = true) {
+    std::map<std::string, int64_t> sizes;
+    for (const ReleaseFile& f : files) {
+        if (std::find(packed.begin(), packed.end(), f.name) == packed.end())
+            continue;
+        const fs::path archive = dir / u8path(f.name + ".zip");
+        fs::remove(archive);
+        sizes[f.name] = static_cast<int64_t>(zip_of(gbk(f.name), f.content, archive).size());
+    }
+    const std::string manifest = manifest_text(files, sizes, version, with_version);
+    fs::remove(dir / "up.dat.zip");
+    zip_of("up.dat", manifest, dir / "up.dat.zip");
+    return manifest;
+}
+
+// The installed files and manifest as they stand (the updater itself and
+// its work folder left out).
+std::map<std::string, std::string> snapshot(const fs::path& root) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string name = test_support::utf8_of(fs::relative(entry.path(), root));
+        if (name == "update.exe" || name == "update" || name.rfind("update/", 0) == 0)
+            continue;
+        if (entry.is_regular_file())
+            files[name] = read_all(entry.path());
+        else if (entry.is_directory())
+            files[name + "/"] = "";
+    }
+    return files;
+}
+
+class Update : public test_support::ScenarioTest {
+  protected:
+    void SetUp() override {
+        ScenarioTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        if (!own_hosts())
+            GTEST_SKIP() << "no mount namespace of our own for the probe's host name";
+        set_probe_answer(true);
+        install_ = scenario().folder() / u8path("游戏");
+        server_ = scenario().folder() / "server";
+        fs::create_directories(install_);
+        fs::create_directories(server_ / "updates");
+        const fs::path built = windows() ? program("update", {"internet", "eCompress"})
+                                         : kNative / "updater" / "update";
+        // "update.exe" on every system, as the launcher starts it: on Linux a
+        // program named "update" would stand where the work folder goes.
+        program_ = install_ / "update.exe";
+        fs::copy_file(built, program_, fs::copy_options::overwrite_existing);
+        web_ = &serve(server_);
+        write_all(server_ / "version.txt", "2.0");
+        write_all(install_ / "ver.ini", "1.0");
+        settings(web_->address("updates/"));
+    }
+
+    void settings(const std::string& base) {
+        write_all(install_ / "wow.ini",
+                  "[s]\r\nsv=" + web_->address("version.txt") + "\r\n[v]\r\nva=" + base + "\r\n");
+    }
+
+    // The release installed as version 1.0 with its manifest, and the same
+    // files published on the server.
+    void install(const std::vector<ReleaseFile>& files) {
+        for (const ReleaseFile& f : files) {
+            const fs::path path = install_ / u8path(relative_unix(f.path));
+            write_all(path, f.content);
+            test_support::set_last_write(path, f.time);
+        }
+        write_all(install_ / "up.dat", manifest_text(files, {}, "1.0"));
+    }
+    static std::string relative_unix(std::string path) {
+        for (char& c : path)
+            if (c == '\\')
+                c = '/';
+        return path.substr(1);
+    }
+
+    ScenarioResult run(const std::string& script) {
+        // The leak checker of the sanitized Linux runtime misreads the
+        // thread storage of the system libraries that the internet and
+        // eCompress libraries load (it stops with "Tracer caught signal 11"
+        // at exit); without those roots it can only report more, not less.
+        std::vector<std::string> environment;
+        if (!windows())
+            environment.push_back("LSAN_OPTIONS=use_tls=0");
+        ScenarioResult r = ScenarioTest::run(
+            program_, {.script = script, .environment = environment, .working_folder = install_});
+        EXPECT_EQ(r.exit_code, 0) << r.err << r.transcript;
+        return r;
+    }
+
+    // Yes to the prompt, then Next on each page it reaches, then OK.
+    static std::string script(int nexts, const std::string& leave = "click 图形按钮_取消\n") {
+        std::string s = "answer yes\n";
+        for (int i = 0; i < nexts; ++i)
+            s += "click 图形按钮_下一步\n";
+        return s + leave;
+    }
+
+    fs::path install_;
+    fs::path server_;
+    fs::path program_;
+    const test_support::NginxServer* web_ = nullptr;
+};
+
+// The roads that must also hold under wine64.
+class UpdateEverywhere : public Update {};
+
+const char kCompleted[] = "unit-text 标签_功能说明 \"您的产品及组件已经更新到最新状态。\"";
+const char kServerReason[] =
+    "unit-text 编辑框_出错提示 \"    获取升级列表文件失败，可能服务器正在维护中，请稍后再试！\"";
+
+std::vector<ReleaseFile> release_one() {
+    return {{"a.txt", "\\a.txt", "alpha", kOld},
+            {"x.dll", "\\Data\\x.dll", std::string(30000, 'x'), kOld},
+            {"地图.bin", "\\Data\\Maps\\地图.bin", std::string(5000, 'm'), kOld}};
+}
+
+TEST_P(UpdateEverywhere, FirstInstallFetchesEveryFileAndRecordsTheManifest) {
+    std::vector<ReleaseFile> files = release_one();
+    // Installed already, with another time stamp: fetched again, as its
+    // recorded date cannot match. A file the release does not carry stays.
+    write_all(install_ / "a.txt", "old alpha");
+    write_all(install_ / "mine.txt", "the player's own");
+    fs::create_directories(install_ / "Data" / "Maps");
+    const std::string manifest =
+        publish(server_ / "updates", files, {"a.txt", "x.dll", "地图.bin"}, "2.0");
+
+    ScenarioResult r = run(script(2));
+    EXPECT_TRUE(
+        r.contains("msgbox title=\"更新提示\" icon=none buttons=yesno text=\"文件需要更新\""))
+        << r.transcript;
+    EXPECT_TRUE(r.contains("unit-text 当前 \"1.0\"")) << r.transcript;
+    EXPECT_TRUE(r.contains("unit-text 最新 \"2.0\"")) << r.transcript;
+    EXPECT_TRUE(r.contains("unit-text 标签_功能说明 \"当前版本：未知 --- 最新版本：2.0\""))
+        << r.transcript;
+    EXPECT_TRUE(r.contains("unit-text 标签_网络状态 \"升级到最新版本，需要更新以下 3 个文件：\""))
+        << r.transcript;
+    EXPECT_TRUE(r.contains(kCompleted)) << r.transcript;
+    for (const ReleaseFile& f : files)
+        EXPECT_EQ(read_all(install_ / u8path(relative_unix(f.path))), f.content) << f.name;
+    EXPECT_EQ(read_all(install_ / "mine.txt"), "the player's own");
+    EXPECT_EQ(read_all(install_ / "up.dat"), manifest);
+    EXPECT_FALSE(fs::exists(install_ / "update"));
+}
+
+TEST_P(Update, SecondReleaseFetchesTheOneChangedFile) {
+    std::vector<ReleaseFile> files = release_one();
+    install(files);
+    files[1].content = std::string(30000, 'y');
+    files[1].time = kNew;
+    const std::string manifest = publish(server_ / "updates", files, {"x.dll"}, "2.0");
+
+    ScenarioResult r = run(script(2));
+    EXPECT_TRUE(r.contains("list-insert 列表框_更新文件 0 \"x.dll\"")) << r.transcript;
+    EXPECT_TRUE(r.contains("unit-text 标签_网络状态 \"升级到最新版本，需要更新以下 1 个文件：\""))
+        << r.transcript;
+    EXPECT_TRUE(r.contains(kCompleted)) << r.transcript;
+    EXPECT_EQ(read_all(install_ / "Data" / "x.dll"), files[1].content);
+    EXPECT_EQ(read_all(install_ / "a.txt"), "alpha");
+    EXPECT_EQ(read_all(install_ / "up.dat"), manifest);
+    EXPECT_FALSE(fs::exists(install_ / "Data" / "x.dll.update-old"));
+    std::vector<std::string> fetched;
+    for (const auto& request : web_->requests())
+        fetched.push_back(request.uri);
+    EXPECT_EQ(std::count(fetched.begin(), fetched.end(), "/updates/a.txt.zip"), 0);
+}
+
+TEST_P(Update, EqualVersionsShowTheNoUpdatePage) {
+    std::vector<ReleaseFile> files = release_one();
+    install(files);
+    publish(server_ / "updates", files, {}, "1.0");
+    const auto before = snapshot(install_);
+
+    ScenarioResult r = run(script(1));
+    EXPECT_TRUE(r.contains("unit-text 标签_功能说明 \"目前没有推荐给您的产品更新\""))
+        << r.transcript;
+    EXPECT_TRUE(r.contains("unit-text 图形按钮_取消 \"确定\"")) << r.transcript;
+    EXPECT_EQ(snapshot(install_), before);
+}
+
+TEST_P(Update, DifferentVersionsWithEqualDatesRecordTheManifest) {
+    std::vector<ReleaseFile> files = release_one();
+    install(files);
+    const std::string manifest = publish(server_ / "updates", files, {}, "1.1");
+
+    ScenarioResult r = run(script(2));
+    EXPECT_TRUE(r.contains("unit-text 标签_网络状态 \"升级到最新版本，需要更新以下 0 个文件：\""))
+        << r.transcript;
+    EXPECT_TRUE(r.contains(kCompleted)) << r.transcript;
+    EXPECT_EQ(read_all(install_ / "up.dat"), manifest);
+    EXPECT_FALSE(fs::exists(install_ / "update"));
+}
+
+TEST_P(Update, EqualVersionTextDisablesTheUpdateButton) {
+    write_all(install_ / "ver.ini", "2.0");
+    ScenarioResult r = run("click 自动更新1\n");
+    EXPECT_TRUE(r.contains("unit-enabled 自动更新 0")) << r.transcript;
+    EXPECT_FALSE(r.contains("msgbox")) << r.transcript;
+}
+
+// Every list fetch that goes wrong ends on the error panel, Next off, the
+// installation as it was.
+TEST_P(Update, AFailedListFetchChangesNothing) {
+    struct Case {
+        const char* what;
+        std::function<void(const fs::path& dir, const std::vector<ReleaseFile>&)> serve;
+    };
+    const std::vector<Case> cases = {
+        {"no manifest archive", [](const fs::path&, const std::vector<ReleaseFile>&) {}},
+        {"a damaged manifest archive",
+         [](const fs::path& dir, const std::vector<ReleaseFile>&) {
+             write_all(dir / "up.dat.zip", std::string(3000, 'z'));
+         }},
+        {"a manifest without its version",
+         [](const fs::path& dir, const std::vector<ReleaseFile>& files) {
+             publish(dir, files, {"a.txt"}, "", false);
+         }},
+        {"an archive of another name",
+         [](const fs::path& dir, const std::vector<ReleaseFile>&) {
+             zip_of("other.dat", "[版本]\r\n版本号=2.0\r\n", dir / "up.dat.zip");
+         }},
+    };
+    std::vector<ReleaseFile> files = release_one();
+    install(files);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(server_ / "updates");
+        fs::create_directories(server_ / "updates");
+        files[0].time = kNew;
+        c.serve(server_ / "updates", files);
+        const auto before = snapshot(install_);
+        ScenarioResult r = run(script(1));
+        EXPECT_TRUE(r.contains(kServerReason)) << r.transcript;
+        EXPECT_TRUE(r.contains("unit-visible 图片框_出错提示 1")) << r.transcript;
+        EXPECT_FALSE(r.contains("目前没有推荐给您的产品更新")) << r.transcript;
+        EXPECT_FALSE(r.contains("已经更新到最新状态")) << r.transcript;
+        EXPECT_EQ(snapshot(install_), before);
+    }
+}
+
+// Replies that nginx never gives, from the tests' own server.
+TEST_P(Update, AListFetchFromAFaultyServerChangesNothing) {
+    std::vector<ReleaseFile> files = release_one();
+    install(files);
+    files[0].time = kNew;
+    publish(server_ / "updates", files, {"a.txt"}, "2.0");
+    const std::string archive = read_all(server_ / "updates" / "up.dat.zip");
+    for (FaultHttpServer::Fault fault :
+         {FaultHttpServer::Fault::IgnoreRange, FaultHttpServer::Fault::DropMidBody,
+          FaultHttpServer::Fault::NoContentRange}) {
+        SCOPED_TRACE(static_cast<int>(fault));
+        FaultHttpServer faulty(std::vector<uint8_t>(archive.begin(), archive.end()));
+        faulty.plan({fault});
+        settings(faulty.address(""));
+        const auto before = snapshot(install_);
+        ScenarioResult r = run(script(1));
+        EXPECT_TRUE(r.contains(kServerReason)) << r.transcript;
+        EXPECT_EQ(snapshot(install_), before);
+    }
+}
+
+// Names that would leave a folder refuse the whole update before any file
+// archive is asked for.
+TEST_P(Update, UnsafeNamesRefuseTheUpdateBeforeAnyDownload) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"evil.txt", "\\..\\evil.txt"},
+        {"evil.txt", "evil.txt"},
+        {"evil.txt", "\\C:\\evil.txt"},
+        {"evil.txt", "\\\\host\\share\\evil.txt"},
+        {"evil.txt", "\\update\\evil.txt"},
+        {"evil.txt", "\\UPDATE\\evil.txt"},
+        {"evil.txt", "\\Data\\other.txt"},
+        {"evil.txt", "\\Data.\\evil.txt"},
+        {"..", "\\.."},
+        {"up.dat", "\\up.dat"},
+    };
+    std::vector<ReleaseFile> files = release_one();
+    install(files);
+    const auto before = snapshot(install_);
+    for (const auto& [name, path] : cases) {
+        SCOPED_TRACE(path);
+        std::vector<ReleaseFile> published = files;
+        published[0].time = kNew;
+        published.push_back({name, path, "evil", kNew});
+        publish(server_ / "updates", published, {"a.txt"}, "2.0");
+        const size_t requests = web_->requests().size();
+        ScenarioResult r = run(script(1));
+        EXPECT_TRUE(r.contains("的名称或路径不安全，已停止本次更新！")) << r.transcript;
+        EXPECT_FALSE(r.contains("unit-visible 图片框_更新列表 1")) << r.transcript;
+        const auto requests_now = web_->requests();
+        for (size_t i = requests; i < requests_now.size(); ++i)
+            EXPECT_EQ(requests_now[i].uri.find(".txt.zip"), std::string::npos)
+                << requests_now[i].uri;
+        EXPECT_EQ(snapshot(install_), before);
+    }
+}
+
+// A file archive that cannot be had or unpacked stops the update before
+// anything is replaced; once the server is right, the same update installs.
+TEST_P(Update, AFailedFileArchiveStopsBeforeAnyReplacement) {
+    std::vector<ReleaseFile> files = release_one();
+    install(files);
+    const auto before = snapshot(install_);
+    files[0].content = "alpha 2";
+    files[0].time = kNew;
+    files[1].content = std::string(30000, 'y');
+    files[1].time = kNew;
+    const fs::path dir = server_ / "updates";
+    const std::string manifest = publish(dir, files, {"a.txt", "x.dll"}, "2.0");
+    const std::string good = read_all(dir / "x.dll.zip");
+    for (const char* fault : {"missing", "damaged", "another entry"}) {
+        SCOPED_TRACE(fault);
+        fs::remove(dir / "x.dll.zip");
+        if (std::string(fault) == "damaged")
+            write_all(dir / "x.dll.zip", good.substr(0, good.size() / 2) + std::string(40, 'q'));
+        else if (std::string(fault) == "another entry")
+            zip_of("y.dll", "other", dir / "x.dll.zip");
+        ScenarioResult r = run(script(2));
+        EXPECT_TRUE(r.contains("更新文件 'x.dll' 时出错")) << r.transcript;
+        EXPECT_FALSE(r.contains(kCompleted)) << r.transcript;
+        EXPECT_EQ(snapshot(install_), before);
+    }
+    fs::remove(dir / "x.dll.zip");
+    write_all(dir / "x.dll.zip", good);
+    ScenarioResult r = run(script(2));
+    EXPECT_TRUE(r.contains(kCompleted)) << r.transcript;
+    EXPECT_EQ(read_all(install_ / "a.txt"), "alpha 2");
+    EXPECT_EQ(read_all(install_ / "Data" / "x.dll"), files[1].content);
+    EXPECT_EQ(read_all(install_ / "up.dat"), manifest);
+}
+
+// A replacement that fails half-way puts back what it replaced.
+TEST_P(UpdateEverywhere, AFailedReplacementPutsBackWhatItReplaced) {
+    std::vector<ReleaseFile> files = release_one();
+    install(files);
+    fs::create_directories(install_ / "Data" / "held.txt");
+    const auto before = snapshot(install_);
+    files[0].content = "alpha 2";
+    files[0].time = kNew;
+    // A new file in a new folder, then one whose place a folder holds: that
+    // copy fails after a.txt was replaced and New made.
+    files.push_back({"new.txt", "\\New\\Sub\\new.txt", "new", kNew});
+    files.push_back({"held.txt", "\\Data\\held.txt", "held", kNew});
+    const fs::path dir = server_ / "updates";
+    const std::string manifest = publish(dir, files, {"a.txt", "new.txt", "held.txt"}, "2.0");
+
+    ScenarioResult r = run(script(2));
+    EXPECT_TRUE(
+        r.contains("unit-text 编辑框_出错提示 \"    替换文件 'held.txt' "
+                   "时出错，可能文件正在使用中，请检查！\""))
+        << r.transcript;
+    EXPECT_EQ(snapshot(install_), before);
+
+    // The next run offers the same update; with the place free it installs.
+    fs::remove(install_ / "Data" / "held.txt");
+    r = run(script(2));
+    EXPECT_TRUE(r.contains(kCompleted)) << r.transcript;
+    EXPECT_EQ(read_all(install_ / "a.txt"), "alpha 2");
+    EXPECT_EQ(read_all(install_ / "New" / "Sub" / "new.txt"), "new");
+    EXPECT_EQ(read_all(install_ / "Data" / "held.txt"), "held");
+    EXPECT_EQ(read_all(install_ / "up.dat"), manifest);
+}
+
+// A release that carries a new updater replaces the running one: the file
+// in use is moved aside, and what stays of it is removed at a later start.
+TEST_P(UpdateEverywhere, AFileInUseIsMovedAsideAndRemovedLater) {
+    std::vector<ReleaseFile> files = release_one();
+    install(files);
+    const std::string running = read_all(program_);
+    files.push_back({"update.exe", "\\update.exe", "the new updater", kNew});
+    const std::string manifest = publish(server_ / "updates", files, {"update.exe"}, "2.0");
+
+    ScenarioResult r = run(script(2));
+    EXPECT_TRUE(r.contains(kCompleted)) << r.transcript;
+    EXPECT_EQ(read_all(program_), "the new updater");
+    EXPECT_EQ(read_all(install_ / "up.dat"), manifest);
+
+    // The next start (of a runnable updater again) removes what was moved aside.
+    write_all(program_, running);
+    fs::permissions(program_, fs::perms::owner_all);
+    write_all(install_ / "ver.ini", "2.0");
+    r = run("click 自动更新1\n");
+    EXPECT_FALSE(fs::exists(install_ / "update.exe.update-old")) << r.transcript;
+    EXPECT_EQ(read_all(install_ / "up.dat"), manifest);
+}
+
+// Two releases that our own package generator wrote, installed one after the
+// other: the first into a folder without "up.dat", the second fetching only
+// the file that changed.
+TEST_P(UpdateEverywhere, InstallsReleasesThatThePackageGeneratorWrote) {
+    const fs::path release = scenario().folder() / u8path("发布");
+    const fs::path generator_folder = scenario().folder() / "generator";
+    fs::create_directories(generator_folder);
+    const fs::path generator = generator_folder / scenario().executable_name("packgen");
+    fs::copy_file(windows() ? program("packgen", {"eCompress"}) : kNative / "packgen" / "packgen",
+                  generator);
+    FolderBuilder(release)
+        .file("a.txt", "alpha", kOld)
+        .file("Data/x.dll", std::string(30000, 'x'), kOld)
+        .file("Data/Maps/地图.bin", std::string(5000, 'm'), kOld);
+    auto generate = [&](const std::string& version) {
+        const std::string script = "click 图形按钮_程序目录选择\nchoose-folder " +
+                                   host_path(release) + "\ntype 编辑框_本次版本号 \"" + version +
+                                   "\"\nclick 图形按钮_生成更新文件\nanswer ok\nclose\n";
+        ScenarioResult g = ScenarioTest::run(generator, {.script = script});
+        ASSERT_TRUE(g.contains("更新文件生成完毕！")) << g.transcript;
+        // The operator copies the version folder into the update directory.
+        fs::copy(release / u8path("上传到服务器的更新文件") / version, server_ / "updates",
+                 fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    };
+    auto installed_as_released = [&] {
+        for (const char* name : {"a.txt", "Data/x.dll", "Data/Maps/地图.bin", "更新说明.TXT"})
+            EXPECT_EQ(read_all(install_ / u8path(name)), read_all(release / u8path(name))) << name;
+        EXPECT_EQ(read_all(install_ / "up.dat"), read_all(release / "up.dat"));
+        EXPECT_FALSE(fs::exists(install_ / "update"));
+    };
+
+    // The generator writes its notes file into the release too.
+    generate("2.0");
+    ScenarioResult r = run(script(2));
+    EXPECT_TRUE(r.contains("unit-text 标签_网络状态 \"升级到最新版本，需要更新以下 4 个文件：\""))
+        << r.transcript;
+    EXPECT_TRUE(r.contains(kCompleted)) << r.transcript;
+    installed_as_released();
+
+    FolderBuilder(release).file("Data/x.dll", std::string(30000, 'y'), kNew);
+    generate("3.0");
+    write_all(server_ / "version.txt", "3.0");
+    r = run(script(2));
+    // The changed file (and the notes file, written again, when the second
+    // generation's clock has moved on), not the others.
+    EXPECT_TRUE(r.contains("\"x.dll\"")) << r.transcript;
+    EXPECT_FALSE(r.contains("\"a.txt\"")) << r.transcript;
+    installed_as_released();
+}
+
+// In GBK the second byte of "刓" and of "乗" is 0x5C, a backslash: such
+// names are neither refused nor split.
+TEST_P(Update, NamesWhoseSecondByteIsABackslash) {
+    const std::vector<ReleaseFile> files = {{"乗.txt", "\\刓\\乗.txt", "trail", kOld}};
+    const std::string manifest = publish(server_ / "updates", files, {"乗.txt"}, "2.0");
+    ScenarioResult r = run(script(2));
+    EXPECT_TRUE(r.contains(kCompleted)) << r.transcript;
+    EXPECT_EQ(read_all(install_ / u8path("刓/乗.txt")), "trail");
+    EXPECT_EQ(read_all(install_ / "up.dat"), manifest);
+}
+
+TEST_P(Update, AnUnreachableNetworkOffersOnlyCancel) {
+    set_probe_answer(false);
+    ScenarioResult r = run("answer yes\nclick 图形按钮_取消\n");
+    EXPECT_TRUE(
+        r.contains("unit-text 标签_网络状态 \"连接Internet失败，请检查网络连接后重新测试。\""))
+        << r.transcript;
+    EXPECT_TRUE(r.contains("unit-enabled 图形按钮_下一步 0")) << r.transcript;
+    EXPECT_FALSE(fs::exists(install_ / "update"));
+}
+
+// The first install on real windows, with a picture of every page;
+// UPDATE_PICTURES names a folder to keep them in.
+class UpdateOnRealWindows : public Update {};
+
+TEST_P(UpdateOnRealWindows, FirstInstallPageByPage) {
+    std::vector<ReleaseFile> files = release_one();
+    fs::create_directories(install_ / "Data" / "Maps");
+    const std::string manifest =
+        publish(server_ / "updates", files, {"a.txt", "x.dll", "地图.bin"}, "2.0");
+    ScenarioResult r =
+        run("answer no\ncapture \"start.png\"\nclick 自动更新\ncapture \"welcome.png\"\n"
+            "click 图形按钮_下一步\ncapture \"list.png\"\nclick 图形按钮_下一步\n"
+            "capture \"completed.png\"\nclick 图形按钮_取消\n");
+    EXPECT_TRUE(r.contains(kCompleted)) << r.transcript;
+    EXPECT_EQ(read_all(install_ / "up.dat"), manifest);
+    const char* env = std::getenv("UPDATE_PICTURES");
+    for (const char* name : {"start.png", "welcome.png", "list.png", "completed.png"}) {
+        const fs::path picture = scenario().pictures() / name;
+        EXPECT_GT(test_support::read_png(picture).width, 0) << name;
+        if (env != nullptr && fs::exists(picture))
+            fs::copy_file(picture, fs::path(env) / (std::string("update-") + name),
+                          fs::copy_options::overwrite_existing);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Systems, Update, ::testing::Values(System::linux_x64),
+                         test_support::system_test_name);
+INSTANTIATE_TEST_SUITE_P(Systems, UpdateEverywhere, test_support::both_systems(),
+                         test_support::system_test_name);
+INSTANTIATE_TEST_SUITE_P(Systems, UpdateOnRealWindows, ::testing::Values(System::win_x64_windows),
+                         test_support::system_test_name);
+
+}  // namespace
