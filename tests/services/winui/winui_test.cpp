@@ -183,6 +183,53 @@ end 0
     EXPECT_EQ(ink(150, 2), 0);
 }
 
+// Overlapping units as a person sees them: what a panel (a picture box)
+// holds lies above it, whether the panel comes before or after its units in
+// the form, and a button after an HTML view lies above the view, also once
+// the view has been made again on the address its program gave it.
+TEST_P(RealWindows, HeldAndLaterUnitsLieAbove) {
+    auto result = run(program("stacked", {"HtmlView"}),
+                      {.script = "capture \"stacked.png\"\nclick 按钮_关闭\n"
+                                 "click 按钮_面板上\nclose\n"});
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(result.transcript, R"(window-open 0x52010001 "叠放"
+unit-text 超文本浏览框_天气 "http://127.0.0.1:9/"
+user-click 按钮_关闭
+user-click 按钮_面板上
+user-close 0x52010001
+window-close 0x52010001 "叠放"
+end 0
+)");
+
+    const Picture picture = read_png(scenario().pictures() / "stacked.png");
+    const auto [x0, y0] = client_origin(picture, kBackground);
+    ASSERT_GE(x0, 0);
+    struct Check {
+        const char* unit;
+        int left, top, width, height;  // in the window's client area
+        Rgb colour;
+        double at_least;  // of the rectangle's pixels in that colour
+        Rgb text;         // the colour of its text...
+        int text_pixels;  // ...of which at least this many pixels show
+    };
+    const Check checks[] = {
+        {"标签_面板上", 20, 20, 100, 20, kGreen, 0.5, kBlue, 5},
+        {"按钮_面板上", 20, 60, 80, 24, kFace, 0.3, kBlack, 5},
+        {"图片框_面板 beside them", 120, 20, 30, 80, kRed, 0.95, kRed, 0},
+        {"标签_后面板上", 20, 130, 100, 20, kYellow, 0.5, kBlack, 5},
+        {"图片框_后面板 beside it", 120, 130, 30, 40, kBlue, 0.95, kBlue, 0},
+        {"按钮_关闭", 190, 50, 80, 24, kFace, 0.3, kBlack, 5},
+        {"超文本浏览框_天气 beside it", 280, 20, 30, 80, kWhite, 0.95, kWhite, 0},
+    };
+    for (const Check& c : checks) {
+        SCOPED_TRACE(c.unit);
+        const int left = x0 + c.left, top = y0 + c.top;
+        EXPECT_GE(share(picture, left, top, c.width, c.height, c.colour), c.at_least);
+        const double text = share(picture, left, top, c.width, c.height, c.text, 96);
+        EXPECT_GE(text * c.width * c.height, c.text_pixels);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Systems, RealWindows, ::testing::Values(System::win_x64_windows),
                          test_support::system_test_name);
 

@@ -124,6 +124,10 @@ class Win32Interface final : public UserInterface, private automation::Actor {
     bool shown(const WindowState& window, size_t index) const;
     bool usable(const WindowState& window, size_t index) const;
     void apply_places(WindowView& view, const WindowState& window);
+    // The units' indices from the bottom up: held units above their holder,
+    // later units above earlier ones.
+    std::vector<size_t> stacking_order(const WindowState& window) const;
+    void apply_stacking(WindowView& view, const WindowState& window);
     void apply_flags(WindowView& view, const WindowState& window);
     void apply_colours(UnitView& unit, const Properties& p);
     void apply_font(UnitView& unit, const Properties& p);

@@ -66,6 +66,50 @@ void Win32Interface::apply_places(WindowView& view, const WindowState& window) {
     }
 }
 
+// ---- stacking: the units lie flat, so only their order among the window's
+// children says which is seen where they overlap ----
+
+std::vector<size_t> Win32Interface::stacking_order(const WindowState& window) const {
+    // The units as nested windows would stack them: a holder's units right
+    // above it, each holder's units (and the window's) in form order, later
+    // above earlier. Bottom first.
+    const size_t count = window.units.size();
+    std::vector<std::vector<size_t>> held(count);
+    for (size_t i = 1; i < count; ++i) {
+        const UnitState* holder = window.parent_of(window.units[i]);
+        size_t at = 0;
+        if (holder != nullptr && holder != &window.units.front())
+            at = static_cast<size_t>(holder - window.units.data());
+        held[at < count && at != i ? at : 0].push_back(i);
+    }
+    std::vector<size_t> order;
+    std::vector<size_t> pending(held[0].rbegin(), held[0].rend());
+    std::vector<bool> placed(count, false);
+    while (!pending.empty() && order.size() < count) {
+        const size_t unit = pending.back();
+        pending.pop_back();
+        if (placed[unit])
+            continue;
+        placed[unit] = true;
+        order.push_back(unit);
+        pending.insert(pending.end(), held[unit].rbegin(), held[unit].rend());
+    }
+    // Whatever no chain from the window reaches still gets a place: on top.
+    for (size_t i = 1; i < count; ++i) {
+        if (!placed[i])
+            order.push_back(i);
+    }
+    return order;
+}
+
+void Win32Interface::apply_stacking(WindowView& view, const WindowState& window) {
+    for (size_t index : stacking_order(window)) {
+        if (index < view.units.size() && view.units[index].hwnd != nullptr)
+            SetWindowPos(view.units[index].hwnd, HWND_TOP, 0, 0, 0, 0,
+                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+}
+
 void Win32Interface::apply_flags(WindowView& view, const WindowState& window) {
     for (size_t i = 1; i < view.units.size(); ++i) {
         HWND hwnd = view.units[i].hwnd;
@@ -153,7 +197,9 @@ void Win32Interface::create_unit(WindowView& view, const WindowState& window, si
     apply_font(unit, p);
     const RECT r = place_of(window, index);
     const wchar_t* class_name = kPanelClass;
-    DWORD style = WS_CHILD;
+    // Each unit paints only where no unit above it lies (the order of
+    // apply_stacking); without this the one painted last covers the rest.
+    DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
     DWORD ex_style = 0;
     std::wstring text = from_gbk(p.text);
     switch (unit.kind) {
@@ -224,8 +270,6 @@ void Win32Interface::create_unit(WindowView& view, const WindowState& window, si
     if (unit.hwnd == nullptr)
         return;
     SendMessageW(unit.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(unit.font), FALSE);
-    // Later units of the form lie above earlier ones.
-    SetWindowPos(unit.hwnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     if (unit.kind == Kind::List)
         fill_list(unit, p);
     if (unit.kind == Kind::Radio)
@@ -280,6 +324,7 @@ void Win32Interface::window_opened(const WindowState& window) {
     views_[v.id] = std::move(owned);
     for (size_t i = 1; i < v.units.size(); ++i)
         create_unit(v, window, i);
+    apply_stacking(v, window);
     apply_flags(v, window);
     for (size_t i = 1; i < v.units.size(); ++i) {
         if (window.units[i].now.focus && v.units[i].hwnd != nullptr && shown(window, i)) {
@@ -335,6 +380,7 @@ void Win32Interface::unit_changed(const WindowState& window, const UnitState& un
                 // A new address: the view is made again on it.
                 destroy_unit(u);
                 create_unit(*v, window, index);
+                apply_stacking(*v, window);  // made again, it came on top
                 apply_flags(*v, window);
             } else {
                 set_control_text(u, p);
@@ -389,6 +435,7 @@ void Win32Interface::unit_changed(const WindowState& window, const UnitState& un
             if (u.kind == Kind::Edit) {
                 destroy_unit(u);
                 create_unit(*v, window, index);
+                apply_stacking(*v, window);  // made again, it came on top
                 apply_flags(*v, window);
             }
             return;
