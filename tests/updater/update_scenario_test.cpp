@@ -229,15 +229,8 @@ class Update : public test_support::ScenarioTest {
     }
 
     ScenarioResult run(const std::string& script) {
-        // The leak checker of the sanitized Linux runtime misreads the
-        // thread storage of the system libraries that the internet and
-        // eCompress libraries load (it stops with "Tracer caught signal 11"
-        // at exit); without those roots it can only report more, not less.
-        std::vector<std::string> environment;
-        if (!windows())
-            environment.push_back("LSAN_OPTIONS=use_tls=0");
-        ScenarioResult r = ScenarioTest::run(
-            program_, {.script = script, .environment = environment, .working_folder = install_});
+        ScenarioResult r =
+            ScenarioTest::run(program_, {.script = script, .working_folder = install_});
         EXPECT_EQ(r.exit_code, 0) << r.err << r.transcript;
         return r;
     }
