@@ -9,6 +9,11 @@
 //       texts is TITLE, selects FOLDER in it (BFFM_SETSELECTIONW) and
 //       presses OK, then prints what the unit BOX_ID shows and closes the
 //       window
+//   browse_driver close-walk CAPTION BOX_ID FOLDER LIST_ID
+//       waits for the top-level window CAPTION whose unit BOX_ID shows
+//       FOLDER (so that no other program's window is taken), then for a
+//       first row in its list box LIST_ID, and closes the window as its user
+//       would (WM_CLOSE) while the rows keep coming; prints the rows seen
 //
 // Texts are given as hex of their UTF-8 bytes, so that no code page comes
 // between the test and the helper. Everything seen is printed (UTF-8); the
@@ -205,6 +210,35 @@ int choose(char** argv) {
     return title_found && shown == folder ? 0 : 1;
 }
 
+int close_walk(char** argv) {
+    const std::wstring caption = from_hex_utf8(argv[2]);
+    const int box_id = std::atoi(argv[3]);
+    const std::wstring folder = from_hex_utf8(argv[4]);
+    const int list_id = std::atoi(argv[5]);
+    HWND main = nullptr;
+    for (int i = 0; i < 3000 && main == nullptr; ++i) {
+        HWND candidate = wait_for({0, &caption, nullptr});
+        if (candidate != nullptr && text_of(GetDlgItem(candidate, box_id)) == folder)
+            main = candidate;
+        else
+            Sleep(10);
+    }
+    if (main == nullptr) {
+        std::printf("no window\n");
+        return 2;
+    }
+    HWND list = GetDlgItem(main, list_id);
+    DWORD_PTR rows = 0;
+    for (int i = 0; i < 30000 && rows == 0; ++i) {
+        SendMessageTimeoutW(list, LB_GETCOUNT, 0, 0, SMTO_BLOCK, 5000, &rows);
+        if (rows == 0)
+            Sleep(1);
+    }
+    PostMessageW(main, WM_CLOSE, 0, 0);
+    std::printf("rows %u\n", static_cast<unsigned>(rows));
+    return rows > 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -216,6 +250,10 @@ int main(int argc, char** argv) {
     }
     if (argc == 7 && std::string(argv[1]) == "choose")
         return choose(argv);
-    std::fprintf(stderr, "usage: browse_driver acp | choose CAPTION BUTTON BOX TITLE FOLDER\n");
+    if (argc == 6 && std::string(argv[1]) == "close-walk")
+        return close_walk(argv);
+    std::fprintf(stderr,
+                 "usage: browse_driver acp | choose CAPTION BUTTON BOX TITLE FOLDER"
+                 " | close-walk CAPTION BOX FOLDER LIST\n");
     return 2;
 }
