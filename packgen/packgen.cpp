@@ -134,7 +134,7 @@ void pack(const char* file, const char* name) {
 
 void on_file(void*, const char* folder, const char* name) {
     State& s = *g_state;
-    if (s.closed || !s.failure.empty() || !common::manifest_eligible(folder, name, true))
+    if (!s.failure.empty() || !common::manifest_eligible(folder, name, true))
         return;
     if (s.scan_mode == ScanMode::analyse && s.baseline_flag == 0) {
         // A first release: every file is changed, no time stamp is needed.
