@@ -21,9 +21,15 @@
 // - A cancelled or unusable folder choice empties the list, so Generate has
 //   nothing to work on.
 // - A generation that meets two changed files of one name stops before the
-//   second archive overwrites the first.
+//   second archive overwrites the first. Names are compared with A-Z folded,
+//   as the file systems of the server and the players ignore letter case,
+//   and the manifest's own name counts as taken ("Up.dat.zip" would be the
+//   manifest archive "up.dat.zip" there).
 // - The choice buttons are disabled while a walk runs, since the walker
 //   serves window events meanwhile.
+// - Closing the main window during a walk ends the walk at the walker's
+//   next serving of events; nothing more is shown or written (a generation
+//   leaves the previous "up.dat"), and the program ends.
 #include "common/file_walk/file_walk.h"
 #include "common/manifest/gbk_text.h"
 #include "common/manifest/manifest.h"
@@ -68,6 +74,7 @@ struct State {
     TextBuffer version_folder;  // V of the generation
     TextBuffer failure;         // why the generation cannot go on; empty while it can
     bool duplicate;             // the failure is a name met twice
+    bool closed;                // the main window was closed
 };
 
 State* g_state;
@@ -156,10 +163,20 @@ void on_file(void*, const char* folder, const char* name) {
         pack(file.c_str(), name);
 }
 
+bool walk_ended(void*) {
+    return g_state->closed;
+}
+
+// The names of a new walk: none met yet, the manifest's own taken.
+void start_names() {
+    g_state->names.reset();
+    g_state->names.add(common::kManifestName);
+}
+
 void walk_release_folder() {
     choose_button().set_enabled(false);
     generate_button().set_enabled(false);
-    common::walk_files(g_state->release_folder.c_str(), "*.*", true, on_file, nullptr);
+    common::walk_files(g_state->release_folder.c_str(), "*.*", true, on_file, nullptr, walk_ended);
     choose_button().set_enabled(true);
     generate_button().set_enabled(true);
 }
@@ -197,19 +214,22 @@ void analyse() {
     status_label().set_text("  正在分析需更新文件......");
     s.scan_mode = ScanMode::analyse;
     changed_list().clear();
-    s.names.reset();
+    start_names();
     walk_release_folder();
+    if (s.closed) {
+        s.names.reset();
+        return;
+    }
     TextBuffer found;
     found << "  找到 " << static_cast<int64_t>(changed_list().count()) << " 个文件需要更新！";
     status_label().set_text(found.c_str());
 
-    if (changed_list().count() > 1) {
-        if (const char* duplicate = s.names.first_duplicate()) {
-            TextBuffer message;
-            message << "发现重名文件：" << duplicate;
-            rt::message_box(message.c_str(), kInform);
-            changed_list().clear();
-        }
+    // One changed file alone can meet the manifest's name.
+    if (const char* duplicate = s.names.first_duplicate()) {
+        TextBuffer message;
+        message << "发现重名文件：" << duplicate;
+        rt::message_box(message.c_str(), kInform);
+        changed_list().clear();
     }
     s.names.reset();
 }
@@ -318,9 +338,13 @@ void generate() {
 
     status_label().set_text("  正在生成更新文件......");
     s.manifest.clear();
-    s.names.reset();
+    start_names();
     walk_release_folder();
     s.names.reset();
+    if (s.closed) {
+        s.manifest.clear();
+        return;
+    }
     if (s.failure.empty()) {
         s.manifest.set_version(version.c_str());
         TextBuffer release_manifest;
@@ -377,6 +401,10 @@ RT_CALL void folder_changed() {
 
 RT_CALL void generate_clicked() {
     generate();
+}
+
+RT_CALL void main_window_closing() {
+    g_state->closed = true;
 }
 
 RT_CALL void help_clicked() {

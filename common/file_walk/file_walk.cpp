@@ -18,7 +18,8 @@ bool is_dot_name(const char* name) {
 }
 
 // One search of the runtime: every name that `query` matches, handed to
-// `found` one by one while the search stays open.
+// `found` one by one while the search stays open, until `found` gives false
+// (the search is ended then, so that its handle is not left open).
 template <typename Found>
 void search(const char* query, intptr_t attributes, Found&& found) {
     uint32_t state = 0;
@@ -29,8 +30,10 @@ void search(const char* query, intptr_t attributes, Found&& found) {
         first = 0;
         if (name.empty())
             return;
-        if (!is_dot_name(name.c_str()))
-            found(name.c_str());
+        if (!is_dot_name(name.c_str()) && !found(name.c_str())) {
+            rt_service(RT_SERVICE_END_FIND, reinterpret_cast<intptr_t>(&state), 0, 0, 0);
+            return;
+        }
     }
 }
 
@@ -48,7 +51,9 @@ struct Walk {
     bool recurse;
     FileHandler handler;
     void* context;
+    WalkEnded ended;
     bool waiting = false;  // the wait cursor is showing
+    bool stopped = false;  // `ended` said so: nothing more is searched
 
     // `folder` ends with a backslash; it is restored before returning.
     void folder_files(TextBuffer& folder) {
@@ -65,8 +70,10 @@ struct Walk {
                 query << "*.*";
             else
                 query.append(pattern, static_cast<uint32_t>(end - pattern));
-            search(query.c_str(), 0,
-                   [&](const char* name) { handler(context, folder.c_str(), name); });
+            search(query.c_str(), 0, [&](const char* name) {
+                handler(context, folder.c_str(), name);
+                return true;
+            });
             pattern = *end == '|' ? end + 1 : end;
         } while (*pattern != '\0');
 
@@ -76,6 +83,12 @@ struct Walk {
         query.append(folder.c_str(), length) << '*';
         search(query.c_str(), kFoldersOnly, [&](const char* name) {
             process_pending_events();
+            // What was served may have ended the walk's purpose (its window
+            // closed): a big tree would keep the program for many seconds.
+            if (ended != nullptr && ended(context))
+                stopped = true;
+            if (stopped)
+                return false;
             if (!waiting) {
                 show_wait_cursor(true);
                 waiting = true;
@@ -83,6 +96,7 @@ struct Walk {
             folder << name << '\\';
             folder_files(folder);
             folder.truncate(length);
+            return !stopped;
         });
     }
 };
@@ -90,12 +104,12 @@ struct Walk {
 }  // namespace
 
 void walk_files(const char* folder, const char* patterns, bool recurse, FileHandler handler,
-                void* context) {
+                void* context, WalkEnded ended) {
     TextBuffer path;
     path << folder;
     if (!ends_with_separator(path.c_str()))
         path << '\\';
-    Walk walk{patterns, recurse, handler, context};
+    Walk walk{patterns, recurse, handler, context, ended};
     walk.folder_files(path);
     if (walk.waiting)
         show_wait_cursor(false);

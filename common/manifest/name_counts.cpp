@@ -8,11 +8,17 @@ namespace common {
 
 namespace {
 
+// Over the folded bytes, so that names equal_folded() takes for one share
+// their hash.
 uint32_t hash(const char* text) {
     uint32_t hash = 2166136261u;
-    for (; *text != '\0'; ++text) {
-        hash ^= static_cast<uint8_t>(*text);
-        hash *= 16777619u;
+    while (*text != '\0') {
+        const uint32_t length = gbk_char_length(text);
+        for (uint32_t i = 0; i < length; ++i) {
+            hash ^= static_cast<uint8_t>(length == 1 ? fold_ascii(text[i]) : text[i]);
+            hash *= 16777619u;
+        }
+        text += length;
     }
     return hash;
 }
@@ -25,10 +31,13 @@ uint32_t NameCounts::add(const char* name) {
     uint32_t slot = hash(name) & (capacity_ - 1);
     for (; slots_[slot] != 0; slot = (slot + 1) & (capacity_ - 1)) {
         Name& known = names_[slots_[slot] - 1];
-        if (equal_bytes(known.text, name))
-            return ++known.count;
+        if (equal_folded(known.text, name)) {
+            if (known.count++ == 1)
+                known.second = rt::Text::copy(name).release();
+            return known.count;
+        }
     }
-    names_[count_] = Name{rt::Text::copy(name).release(), 1};
+    names_[count_] = Name{rt::Text::copy(name).release(), nullptr, 1};
     slots_[slot] = ++count_;
     return 1;
 }
@@ -36,14 +45,17 @@ uint32_t NameCounts::add(const char* name) {
 const char* NameCounts::first_duplicate() const {
     for (uint32_t i = 0; i < count_; ++i) {
         if (names_[i].count > 1)
-            return names_[i].text;
+            return names_[i].second;
     }
     return nullptr;
 }
 
 void NameCounts::reset() {
-    for (uint32_t i = 0; i < count_; ++i)
+    for (uint32_t i = 0; i < count_; ++i) {
         rt_heap_free(names_[i].text);
+        if (names_[i].second != nullptr)
+            rt_heap_free(names_[i].second);
+    }
     if (names_ != nullptr)
         rt_heap_free(names_);
     if (slots_ != nullptr)

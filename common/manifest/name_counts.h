@@ -1,7 +1,10 @@
 // The names met by one walk over a folder tree, in their order, and how
-// often each occurs, compared by their exact bytes: a generation or an
-// update that meets two files of one bare name must not let the second
-// overwrite the first. Freestanding: for program images.
+// often each occurs: a generation that meets two files of one bare name must
+// not let the second archive overwrite the first. Names are compared with
+// A-Z folded outside two-byte characters (equal_folded), since the version
+// folder, the server and a player's work folder may lie on file systems
+// that ignore letter case, where "Same.txt.zip" and "same.txt.zip" are one
+// file. Freestanding: for program images.
 #pragma once
 
 #include <stdint.h>
@@ -18,15 +21,17 @@ class NameCounts {
     // Adds a name; gives how often it occurs now.
     uint32_t add(const char* name);
 
-    // The first name, in the order of adding, that occurs more than once;
-    // null when none does.
+    // For the first name, in the order of adding, that occurs more than
+    // once: its second occurrence as it was spelt (a name added beforehand
+    // to keep it taken is thus never the one reported); null when none is.
     const char* first_duplicate() const;
 
     void reset();
 
   private:
     struct Name {
-        char* text;
+        char* text;    // as first added
+        char* second;  // as added the second time; null before
         uint32_t count;
     };
 

@@ -9,6 +9,14 @@
 //       texts is TITLE, selects FOLDER in it (BFFM_SETSELECTIONW) and
 //       presses OK, then prints what the unit BOX_ID shows and closes the
 //       window
+//   browse_driver close-at CAPTION BOX_ID FOLDER rows LIST_ID
+//   browse_driver close-at CAPTION BOX_ID FOLDER file PATH
+//       waits for the top-level window CAPTION whose unit BOX_ID shows
+//       FOLDER (so that no other program's window is taken), then for a row
+//       in its list box LIST_ID or for the file PATH, and closes the window
+//       as its user would (WM_CLOSE); the program answers the questions
+//       only when it serves its messages, as a long handler does now and
+//       then
 //
 // Texts are given as hex of their UTF-8 bytes, so that no code page comes
 // between the test and the helper. Everything seen is printed (UTF-8); the
@@ -205,6 +213,39 @@ int choose(char** argv) {
     return title_found && shown == folder ? 0 : 1;
 }
 
+int close_at(char** argv) {
+    const std::wstring caption = from_hex_utf8(argv[2]);
+    const int box_id = std::atoi(argv[3]);
+    const std::wstring folder = from_hex_utf8(argv[4]);
+    const bool rows = std::string(argv[5]) == "rows";
+    const std::wstring what = from_hex_utf8(argv[6]);
+    HWND main = nullptr;
+    for (int i = 0; i < 3000 && main == nullptr; ++i) {
+        HWND candidate = wait_for({0, &caption, nullptr});
+        if (candidate != nullptr && text_of(GetDlgItem(candidate, box_id)) == folder)
+            main = candidate;
+        else
+            Sleep(10);
+    }
+    if (main == nullptr) {
+        std::printf("no window\n");
+        return 2;
+    }
+    HWND list = rows ? GetDlgItem(main, std::stoi(what)) : nullptr;
+    bool shown = false;
+    for (int i = 0; i < 60000 && !shown; ++i) {
+        DWORD_PTR count = 0;
+        if (rows)
+            SendMessageTimeoutW(list, LB_GETCOUNT, 0, 0, SMTO_BLOCK, 5000, &count);
+        shown = rows ? count > 0 : GetFileAttributesW(what.c_str()) != INVALID_FILE_ATTRIBUTES;
+        if (!shown)
+            Sleep(1);
+    }
+    PostMessageW(main, WM_CLOSE, 0, 0);
+    std::printf("shown %d\n", shown ? 1 : 0);
+    return shown ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -216,6 +257,10 @@ int main(int argc, char** argv) {
     }
     if (argc == 7 && std::string(argv[1]) == "choose")
         return choose(argv);
-    std::fprintf(stderr, "usage: browse_driver acp | choose CAPTION BUTTON BOX TITLE FOLDER\n");
+    if (argc == 7 && std::string(argv[1]) == "close-at")
+        return close_at(argv);
+    std::fprintf(stderr,
+                 "usage: browse_driver acp | choose CAPTION BUTTON BOX TITLE FOLDER"
+                 " | close-at CAPTION BOX FOLDER rows|file LIST|PATH\n");
     return 2;
 }

@@ -12,6 +12,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -428,39 +429,66 @@ TEST_P(Packgen, TheSameFolderChosenAgainIsAnalysedAgain) {
     EXPECT_EQ(count_of(r.transcript, "list-insert"), 6u) << r.transcript;
 }
 
+// Archives of one name overwrite each other in the version folder, and on
+// the server's and the players' file systems, which ignore letter case,
+// names that differ only in case are one name too; the manifest archive
+// "up.dat.zip" takes the manifest's own name. The message names the file
+// met second (a folder's own files come before its subfolders).
 TEST_P(Packgen, DuplicateNamesAreRefused) {
-    write_file(release_ / "a" / "readme.txt", "one");
-    write_file(release_ / "b" / "readme.txt", "two");
-    write_file(release_ / "c.txt", "three");
-    Outcome r =
-        run(choose(release_) +
+    struct Case {
+        const char* what;
+        std::vector<std::string> files;  // relative to the release folder
+        const char* listed;
+        const char* name;  // in the message
+    };
+    const Case cases[] = {
+        {"one name twice", {"a/readme.txt", "b/readme.txt", "c.txt"}, "3", "readme.txt"},
+        {"names that differ in case", {"Same.txt", "B/same.txt", "c.txt"}, "3", "same.txt"},
+        {"the manifest's name in a subfolder", {"c.txt", "Data/Up.dat"}, "2", "Up.dat"},
+        {"the manifest's name alone", {"Data/UP.DAT"}, "1", "UP.DAT"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(release_);
+        for (const std::string& file : c.files)
+            write_file(release_ / file, file);
+        Outcome r = run(
+            choose(release_) +
             "answer ok\ntype 编辑框_本次版本号 \"1.0\"\nclick 图形按钮_生成更新文件\nanswer ok\n"
             "close\n");
-    EXPECT_TRUE(in_order(r.transcript,
-                         {status("  找到 3 个文件需要更新！"),
-                          "icon=information buttons=ok " + message("发现重名文件：readme.txt"),
-                          "list-clear 列表框_更新文件列表\n", message(kNothing)}))
-        << r.transcript;
-    EXPECT_FALSE(fs::exists(release_ / u8path(kUpload)));
-    EXPECT_FALSE(fs::exists(release_ / "up.dat"));
+        EXPECT_TRUE(in_order(
+            r.transcript,
+            {status(std::string("  找到 ") + c.listed + " 个文件需要更新！"),
+             "icon=information buttons=ok " + message(std::string("发现重名文件：") + c.name),
+             "list-clear 列表框_更新文件列表\n", message(kNothing)}))
+            << r.transcript;
+        EXPECT_FALSE(fs::exists(release_ / u8path(kUpload)));
+        EXPECT_FALSE(fs::exists(release_ / "up.dat"));
+    }
 }
 
 // Names that meet only in the generation: the notes file written in the
 // release folder's root has the name of a file in a subfolder. The second
 // archive would overwrite the first, so the generation stops and the
 // manifest is not written.
+// The names may differ in letter case, as above.
 TEST_P(Packgen, DuplicateNamesMetDuringTheGenerationStopIt) {
-    write_file(release_ / "Docs" / "更新说明.TXT", "notes of a component");
-    Outcome r = run(generate_script("1.0", std::nullopt));
-    EXPECT_TRUE(in_order(r.transcript,
-                         {status("  找到 1 个文件需要更新！"), status("  更新文件生成失败！"),
-                          "icon=information buttons=ok " + message("发现重名文件：更新说明.TXT")}))
-        << r.transcript;
-    EXPECT_EQ(r.transcript.find(message(kDone)), std::string::npos) << r.transcript;
-    EXPECT_FALSE(fs::exists(release_ / "up.dat"));
-    EXPECT_EQ(names_in(version_folder("1.0")), std::vector<std::string>{"更新说明.TXT.zip"});
-    EXPECT_EQ(zip_entries(version_folder("1.0") / u8path("更新说明.TXT.zip")).at(0).content,
-              gbk("首次发行！"));
+    for (const char* name : {"更新说明.TXT", "更新说明.txt"}) {
+        SCOPED_TRACE(name);
+        fs::remove_all(release_);
+        write_file(release_ / "Docs" / u8path(name), "notes of a component");
+        Outcome r = run(generate_script("1.0", std::nullopt));
+        EXPECT_TRUE(in_order(
+            r.transcript,
+            {status("  找到 1 个文件需要更新！"), status("  更新文件生成失败！"),
+             "icon=information buttons=ok " + message(std::string("发现重名文件：") + name)}))
+            << r.transcript;
+        EXPECT_EQ(r.transcript.find(message(kDone)), std::string::npos) << r.transcript;
+        EXPECT_FALSE(fs::exists(release_ / "up.dat"));
+        EXPECT_EQ(names_in(version_folder("1.0")), std::vector<std::string>{"更新说明.TXT.zip"});
+        EXPECT_EQ(zip_entries(version_folder("1.0") / u8path("更新说明.TXT.zip")).at(0).content,
+                  gbk("首次发行！"));
+    }
 }
 
 // A version that was generated before: Cancel leaves everything as it was,
@@ -603,7 +631,8 @@ TEST_P(PackgenOnRealWindows, FirstReleaseLeavesTheHeadlessTranscript) {
         EXPECT_TRUE(at_right_edge);
         EXPECT_FALSE(below_first_line);
     }
-    // The version boxes: green text on light grey, red text on white.
+    // The version boxes: green text on light grey, red text on white, both
+    // centred (as much room to the left of the text as to its right).
     struct Box {
         const char* name;
         int x, y;  // inside the edge, in the client area
@@ -614,15 +643,20 @@ TEST_P(PackgenOnRealWindows, FirstReleaseLeavesTheHeadlessTranscript) {
                            Box{"编辑框_本次版本号", 219, 232, 0xFF, 0}}) {
         SCOPED_TRACE(box.name);
         EXPECT_EQ(main.pixel(left + box.x, top + box.y)[0], box.back);
-        bool coloured_text = false;
+        constexpr int kInside = 56;
+        int first = kInside, last = -1;
         for (int y = 0; y < 16; ++y) {
-            for (int x = 0; x < 56; ++x) {
+            for (int x = 0; x < kInside; ++x) {
                 const uint8_t* c = main.pixel(left + box.x + x, top + box.y + y);
-                coloured_text |= c[box.text] > c[(box.text + 1) % 3] + 60 &&
-                                 c[box.text] > c[(box.text + 2) % 3] + 60;
+                if (c[box.text] > c[(box.text + 1) % 3] + 60 &&
+                    c[box.text] > c[(box.text + 2) % 3] + 60) {
+                    first = std::min(first, x);
+                    last = std::max(last, x);
+                }
             }
         }
-        EXPECT_TRUE(coloured_text);
+        ASSERT_GE(last, 0);
+        EXPECT_LE(std::abs(first - (kInside - 1 - last)), 3) << first << " " << last;
     }
 }
 
@@ -676,6 +710,63 @@ std::string hex_of(const std::string& text) {
     for (unsigned char c : text)
         out += std::string{digits[c >> 4], digits[c & 15]};
     return out;
+}
+
+// Closing the main window during a long walk ends the walk and the
+// program: nothing after the walk is shown, a generation packs no more files
+// and writes no manifest. A script's steps are taken only when the program
+// is idle, back in its event loop, never at the walker's serving of events,
+// so the window is closed by a person's means from another process once the
+// status line tells that the walk runs (the runtime's headless backend has
+// nothing pending there: a real-windows case only).
+TEST_P(PackgenOnRealWindows, ClosingTheWindowEndsALongWalk) {
+    auto& wine = test_support::WineSession::ensure();
+    const fs::path driver = fs::path(WIN_X64_DIR) / "tests" / "browse_driver.exe";
+    if (!fs::exists(driver))
+        GTEST_SKIP() << "the win-x64 target is not built: no " << driver;
+    constexpr size_t kFolders = 3000;
+    for (size_t i = 0; i < kFolders; ++i)
+        write_file(release_ / ("d" + std::to_string(i)) / ("f" + std::to_string(i) + ".txt"), "");
+    struct Case {
+        const char* what;
+        std::string script;  // ends without a close: the driver closes the window
+        const char* status;  // shown while the walk runs
+        std::string when;    // the driver's trigger: a first row, an archive
+    };
+    const Case cases[] = {
+        {"analysis", choose(release_), "  正在分析需更新文件......", "rows " + hex_of("1002")},
+        // The root's files come first: the notes are packed before any
+        // subfolder is walked.
+        {"generation",
+         choose(release_) + "type 编辑框_本次版本号 \"1.0\"\nclick 图形按钮_生成更新文件\n",
+         "  正在生成更新文件......",
+         "file " +
+             hex_of(scenario().host_path(version_folder("1.0") / u8path("更新说明.TXT.zip")))},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(release_ / u8path(kUpload));
+        const int person = test_support::start(
+            {wine.wine(), driver.string(), "close-at", hex_of("程序更新文件生成器 1.0"), "1008",
+             hex_of(scenario().host_path(release_)), c.when.substr(0, 4), c.when.substr(5)},
+            wine.environment());
+        const Outcome r = run(c.script);
+        EXPECT_EQ(test_support::wait_for(person, 60), 0);
+        EXPECT_TRUE(
+            in_order(r.transcript, {status(c.status), "window-close 0x52010001 ", "end 0\n"}))
+            << r.transcript;
+        // What follows a walk that ran to its end.
+        for (const char* after :
+             {"script-end", "个文件需要更新", "更新文件生成完毕", "更新文件生成失败"})
+            EXPECT_EQ(r.transcript.find(after, r.transcript.find(status(c.status))),
+                      std::string::npos)
+                << after << "\n"
+                << r.transcript;
+        EXPECT_FALSE(fs::exists(release_ / "up.dat"));
+        // The archives packed before the window closed.
+        EXPECT_LT(names_in(version_folder("1.0")).size(), kFolders);
+        EXPECT_FALSE(fs::exists(version_folder("1.0") / "up.dat.zip"));
+    }
 }
 
 // The system's own folder dialog on a Western Windows (ANSI code page 1252),
