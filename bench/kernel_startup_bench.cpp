@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/process_run.h"
 #include "loader/assemble/attach.h"
 #include "loader/package/writer.h"
 
@@ -68,22 +69,7 @@ fs::path make_program(const std::string& name) {
     return path;
 }
 
-double run_once(const std::string& path) {
-    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
-    auto start = std::chrono::steady_clock::now();
-    pid_t pid;
-    if (posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ) != 0)
-        std::exit(1);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    double ms =
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::fprintf(stderr, "%s ended badly\n", path.c_str());
-        std::exit(1);
-    }
-    return ms;
-}
+using bench::run_once;
 
 void timed_run(benchmark::State& state, const std::string& key, const std::string& path) {
     // Only the clicks program follows a script; the others end when idle.

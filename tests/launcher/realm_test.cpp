@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "tests/launcher/launcher_fixture.h"
+#include "tests/support/network_namespace.h"
 
 namespace launcher_test {
 namespace {
@@ -33,7 +34,8 @@ const char* const kRealmLists[] = {
     "Data/zhCN/realmlist.wtf", "Data/enCN/realmlist.wtf", "Data/enUS/realmlist.wtf",
 };
 const char kConfirm[] =
-    "msgbox title=\"登陆器版本比较\" icon=none buttons=ok text=\"已选中区域，请点下方进入游戏!\" answer=ok\n";
+    "msgbox title=\"登陆器版本比较\" icon=none buttons=ok text=\"已选中区域，请点下方进入游戏!\" "
+    "answer=ok\n";
 const char kNoRealmList[] =
     "msgbox title=\"错误提示\" icon=error buttons=ok "
     "text=\"您的客户端没realmlist.wtf文件，无法运行!\" answer=ok\n";
@@ -221,29 +223,6 @@ TEST_F(LauncherTest, StartingTheGame) {
 
 // ---- latency classes in network namespaces ----
 
-bool write_setting(const char* path, const char* value) {
-    const int fd = open(path, O_WRONLY);
-    if (fd < 0)
-        return false;
-    const bool written =
-        write(fd, value, std::strlen(value)) == static_cast<ssize_t>(std::strlen(value));
-    close(fd);
-    return written;
-}
-
-bool loopback_up() {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0)
-        return false;
-    ifreq request{};
-    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-    bool up = ioctl(fd, SIOCGIFFLAGS, &request) == 0;
-    request.ifr_flags |= IFF_UP;
-    up = up && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
-    close(fd);
-    return up;
-}
-
 uint16_t checksum(const uint8_t* data, size_t length) {
     uint32_t sum = 0;
     for (size_t i = 0; i + 1 < length; i += 2)
@@ -324,9 +303,11 @@ class LauncherInNamespace : public LauncherTest {
         const fs::path result = client.parent_path() / (client.filename().string() + ".result");
         const pid_t child = fork();
         if (child == 0) {
-            if (unshare(CLONE_NEWNET) != 0 || !loopback_up() ||
-                !write_setting("/proc/sys/net/ipv4/icmp_echo_ignore_all",
-                               delay_ms == -1 ? "0" : "1"))
+            // The test host answers echoes itself (late or not at all), so
+            // the system's own answer is switched off unless it is the one.
+            test_support::NamespaceSettings settings_here;
+            settings_here.echo_answered = delay_ms == -1;
+            if (!test_support::enter_network_namespace(settings_here))
                 _exit(kNoNamespace);
             int code = 1;
             {

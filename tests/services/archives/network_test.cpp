@@ -19,38 +19,13 @@
 #include <string>
 
 #include "runtime/kernel/services/network.h"
+#include "tests/support/network_namespace.h"
 
 namespace {
 
 namespace network = kernel::network;
 
-bool write_setting(const char* path, const char* value) {
-    const int fd = open(path, O_WRONLY);
-    if (fd < 0)
-        return false;
-    const bool written =
-        write(fd, value, std::strlen(value)) == static_cast<ssize_t>(std::strlen(value));
-    close(fd);
-    return written;
-}
-
-bool loopback_up() {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0)
-        return false;
-    ifreq request{};
-    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-    bool up = ioctl(fd, SIOCGIFFLAGS, &request) == 0;
-    request.ifr_flags |= IFF_UP;
-    up = up && ioctl(fd, SIOCSIFFLAGS, &request) == 0;
-    close(fd);
-    return up;
-}
-
-struct Namespace {
-    bool ping_sockets = false;  // net.ipv4.ping_group_range lets this user have them
-    bool echo_answered = true;  // net.ipv4.icmp_echo_ignore_all = 0
-};
+using Namespace = test_support::NamespaceSettings;
 
 constexpr int kNoNamespace = 200;
 
@@ -65,11 +40,7 @@ std::optional<std::string> in_namespace(const Namespace& settings,
     const pid_t child = fork();
     if (child == 0) {
         close(pipe_fds[0]);
-        if (unshare(CLONE_NEWNET) != 0 || !loopback_up() ||
-            !write_setting("/proc/sys/net/ipv4/ping_group_range",
-                           settings.ping_sockets ? "0 2147483647" : "1 0") ||
-            !write_setting("/proc/sys/net/ipv4/icmp_echo_ignore_all",
-                           settings.echo_answered ? "0" : "1"))
+        if (!test_support::enter_network_namespace(settings))
             _exit(kNoNamespace);
         const std::string result = body();
         [[maybe_unused]] ssize_t put = write(pipe_fds[1], result.data(), result.size());
