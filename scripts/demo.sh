@@ -91,7 +91,13 @@ echo "  the manifest up.dat of 1.1 (GBK, shown in UTF-8):"
 iconv -f GBK -t UTF-8 "$release/up.dat" | tr -d '\r' | sed 's/^/    /'
 
 section "win-x64 under wine64"
-if eval "$(bash "$repo/scripts/wine-env.sh" start demo)"; then
+# Only a started environment's variables are taken: one that cannot start
+# (another prefix's environment still held, a broken prefix) must not leave
+# the programs to run without a display. Exit code 3: wine is not installed.
+wine_status=0
+wine_exports=$(bash "$repo/scripts/wine-env.sh" start demo) || wine_status=$?
+if ((wine_status == 0)); then
+  eval "$wine_exports"
   wine=${WINE:-/usr/lib/wine/wine64}
   assemble "$build/win-x64/loader/stub.exe" "$scratch/probe.exe" "$build/win-x64/tests/standin_kernel_0.dll"
   WJRT_TRANSCRIPT="Z:${scratch//\//\\}\\wine-transcript.txt" "$wine" "$scratch/probe.exe" >/dev/null 2>&1
@@ -117,8 +123,11 @@ if eval "$(bash "$repo/scripts/wine-env.sh" start demo)"; then
     echo "  DIFFERS from the Linux run:"
     diff "$scratch/linux-run.txt" "$scratch/wine-run.txt" | sed 's/^/    /'
   fi
-else
+elif ((wine_status == 3)); then
   echo "  wine64 is not available here"
+else
+  echo "  the wine environment did not start" >&2
+  exit 1
 fi
 
 section "win-x86: structure of the 32-bit program (not runnable here)"

@@ -111,13 +111,17 @@ init_prefix() {
 
 # The virtual display has no window manager: wine draws the windows' frames
 # and captions itself, and links a CJK face to the face of system texts
-# (captions) so that Chinese captions show. Once per prefix.
+# (captions) so that Chinese captions show. Once per prefix, on the display:
+# the first program of the persistent server starts the prefix's desktop,
+# which keeps the graphics driver it found then, and without a display that
+# is none, so the next program could show no window.
 settle_prefix() {
   local marker=$prefix/.wine-env-settled-1
   [[ -f $marker ]] && return 0
-  wine_env DISPLAY= timeout 120 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' \
+  local display=:$(recorded display)
+  wine_env DISPLAY="$display" timeout 120 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' \
     /v Decorated /d N /f >/dev/null 2>&1 </dev/null 9>&- || true
-  wine_env DISPLAY= timeout 120 "$wine" reg add \
+  wine_env DISPLAY="$display" timeout 120 "$wine" reg add \
     'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
     /v Tahoma /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f \
     >/dev/null 2>&1 </dev/null 9>&- || true
@@ -274,8 +278,8 @@ cmd_start() {
   echo "$prefix" >"$state/prefix"
   init_prefix
   start_server
-  settle_prefix
   start_display
+  settle_prefix
   find_temp_dir
   touch "$state/holders/$holder"
   print_exports
