@@ -220,6 +220,9 @@ typedef struct RtArrayHeader {
 #define RT_KERNEL_APPEND_FILE 35
 /* () -> milliseconds of a steady clock (only differences mean anything) */
 #define RT_KERNEL_MILLISECONDS 36
+/* () -> new heap text: the running executable's own file name, without its
+   folder */
+#define RT_KERNEL_PROGRAM_FILE_NAME 37
 
 /* Message boxes (RT_KERNEL_MESSAGE_BOX): one icon value plus one button value. */
 #define RT_MB_OK 0x00

@@ -27,10 +27,6 @@ namespace {
 
 Kept* g_kept;
 
-// The launcher's executable as the shortcut's target. The runtime does not
-// tell a program its own file name, so the shipped name is used.
-constexpr char kExecutableName[] = "launcher.exe";
-
 constexpr char kMissingSettings[] = "登录器缺少wow.ini文件，无法运行!肯定被你删除了！";
 constexpr char kMissingClient[] = "请把本程序放在星河纪元客户端目录运行";
 
@@ -44,7 +40,7 @@ void write_desktop_shortcut() {
     shortcut_file_name(title, path);
     TextBuffer target;
     client_path(target, "\\");
-    target << kExecutableName;
+    target << rt::program_file_name().c_str();
     TextBuffer comment;
     comment << title << "\r\n" << title;
     TextBuffer working_folder;

@@ -114,6 +114,22 @@ TEST_F(LauncherTest, RealmClicksWriteTheRealmLists) {
     }
 }
 
+// A realm list file that is read-only survives the main window's clean-up
+// and is skipped at a click without a word; the others are written.
+TEST_F(LauncherTest, AReadOnlyRealmListIsSkipped) {
+    Settings settings = current_settings();
+    const fs::path client = make_client(&settings, true, kAllLocales);
+    const fs::path locked = client / kRealmLists[3];
+    write_text(locked, "SET realmlist \"old\"");
+    fs::permissions(locked, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    Outcome r = run(client, "click 单选框1\nanswer ok\n");
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    std::vector<std::string> expected = every("SET realmlist \"127.0.0.1\"");
+    expected[3] = "SET realmlist \"old\"";
+    EXPECT_EQ(realm_lists(client), expected);
+    EXPECT_TRUE(contains(r.transcript, "unit-text 透明标签7 \"畅通\"")) << r.transcript;
+}
+
 // A realm is usable only with its own digit as enable key; a refused click
 // confirms first, then shows the error and closes the main window, writing
 // nothing and leaving the status label as it was.

@@ -30,6 +30,10 @@ int64_t program_folder(const Arguments& a) {
     return folder(a, process::program_folder());
 }
 
+int64_t program_file_name(const Arguments& a) {
+    return folder(a, process::program_file_name());
+}
+
 int64_t current_folder(const Arguments& a) {
     return folder(a, process::current_folder());
 }
@@ -43,6 +47,7 @@ constexpr KernelCommand kCommands[] = {
     {RT_KERNEL_DESKTOP_FOLDER, 0, false, desktop_folder},
     {RT_KERNEL_PROGRAM_FOLDER, 0, false, program_folder},
     {RT_KERNEL_CURRENT_FOLDER, 0, false, current_folder},
+    {RT_KERNEL_PROGRAM_FILE_NAME, 0, false, program_file_name},
     {RT_KERNEL_MILLISECONDS, 0, false, milliseconds},
 };
 

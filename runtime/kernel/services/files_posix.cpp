@@ -78,6 +78,13 @@ std::optional<std::string> make_sibling_temporary(const std::string& target, int
     return temporary;
 }
 
+// A file that its owner may not write is what Windows calls read-only: it is
+// not replaced there, so it is not replaced here either, though the rename
+// that replaces a file needs no right on the file itself.
+bool read_only(const struct stat& st) {
+    return S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
+}
+
 mode_t current_umask() {
     const mode_t mask = ::umask(0);
     ::umask(mask);
@@ -156,7 +163,7 @@ bool exists(std::string_view gbk_path) {
 bool delete_file(std::string_view gbk_path) {
     auto path = entry_path(gbk_path);
     struct stat st;
-    if (!path || ::lstat(path->c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+    if (!path || ::lstat(path->c_str(), &st) != 0 || S_ISDIR(st.st_mode) || read_only(st))
         return false;
     return ::unlink(path->c_str()) == 0;
 }
@@ -243,7 +250,7 @@ bool copy_file(std::string_view gbk_from, std::string_view gbk_to) {
     if (source.get() < 0 || ::fstat(source.get(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
     struct stat target;
-    if (::stat(to->c_str(), &target) == 0 && S_ISDIR(target.st_mode))
+    if (::stat(to->c_str(), &target) == 0 && (S_ISDIR(target.st_mode) || read_only(target)))
         return false;
     const mode_t mode = st.st_mode & 0777 & ~current_umask();
     return replace_file(*to, mode, [&](int fd) {
@@ -299,7 +306,7 @@ bool write_file(std::string_view gbk_path, std::span<const uint8_t> bytes) {
     struct stat st;
     mode_t mode = 0666 & ~current_umask();
     if (::stat(path->c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode))
+        if (S_ISDIR(st.st_mode) || read_only(st))
             return false;
         mode = st.st_mode & 07777;  // a rewritten file keeps its permissions
     }

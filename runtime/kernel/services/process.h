@@ -38,6 +38,8 @@ int64_t steady_milliseconds();
 
 std::optional<std::string> desktop_folder();
 std::optional<std::string> program_folder();
+// The running executable's file name without its folder, GBK.
+std::optional<std::string> program_file_name();
 std::optional<std::string> current_folder();
 
 }  // namespace kernel::process

@@ -170,6 +170,13 @@ std::optional<std::string> program_folder() {
     return gbk_folder(parent_of(*own));
 }
 
+std::optional<std::string> program_file_name() {
+    auto own = own_executable();
+    if (!own)
+        return std::nullopt;
+    return from_system_path(own->substr(own->rfind('/') + 1));
+}
+
 int64_t steady_milliseconds() {
     struct timespec now {};
     ::clock_gettime(CLOCK_MONOTONIC, &now);

@@ -56,7 +56,9 @@ std::optional<std::string> desktop_folder() {
     return gbk_folder(path);
 }
 
-std::optional<std::string> program_folder() {
+namespace {
+
+std::optional<std::wstring> own_executable() {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length =
@@ -65,11 +67,26 @@ std::optional<std::string> program_folder() {
             return std::nullopt;
         if (length < path.size()) {
             path.resize(length);
-            break;
+            return path;
         }
         path.resize(path.size() * 2);
     }
-    return gbk_folder(parent_of(path));
+}
+
+}  // namespace
+
+std::optional<std::string> program_folder() {
+    auto own = own_executable();
+    if (!own)
+        return std::nullopt;
+    return gbk_folder(parent_of(*own));
+}
+
+std::optional<std::string> program_file_name() {
+    auto own = own_executable();
+    if (!own)
+        return std::nullopt;
+    return from_system_path(own->substr(own->find_last_of(L"\\/") + 1));
 }
 
 int64_t steady_milliseconds() {

@@ -175,6 +175,11 @@ TEST(FileServices, DeleteFileRemovesOneFileOrLink) {
     EXPECT_FALSE(files::delete_file(gbk(dir / "missing")));
     EXPECT_TRUE(files::delete_file(gbk(dir / "target")));
     EXPECT_FALSE(fs::exists(dir / "target"));
+    // Read-only, as Windows has it: the owner may not write the file.
+    write(dir / "locked", "locked");
+    chmod((dir / "locked").c_str(), 0444);
+    EXPECT_FALSE(files::delete_file(gbk(dir / "locked")));
+    EXPECT_EQ(content(dir / "locked"), "locked");
 }
 
 TEST(FileServices, CreateFolderMakesTheWholePath) {
@@ -194,6 +199,8 @@ TEST(FileServices, CopyReplacesWholeOrNotAtAll) {
     set_mtime(dir / "from", 1614834367);
     write(dir / "to", "old");
     fs::create_directory(dir / "folder");
+    write(dir / "locked", "locked");
+    chmod((dir / "locked").c_str(), 0444);
 
     EXPECT_TRUE(files::copy_file(gbk(dir / "from"), gbk(dir / "to")));
     EXPECT_EQ(content(dir / "to"), "new content");
@@ -210,11 +217,13 @@ TEST(FileServices, CopyReplacesWholeOrNotAtAll) {
         {"source is a folder", gbk(dir / "folder"), gbk(dir / "to")},
         {"target is a folder", gbk(dir / "from"), gbk(dir / "folder")},
         {"target's folder is missing", gbk(dir / "from"), gbk(dir / "none" / "to")},
+        {"target is read-only", gbk(dir / "from"), gbk(dir / "locked")},
     };
     for (const Case& c : failures)
         EXPECT_FALSE(files::copy_file(c.from, c.to)) << c.what;
     EXPECT_EQ(content(dir / "to"), "new content");
     EXPECT_TRUE(fs::is_empty(dir / "folder"));
+    EXPECT_EQ(content(dir / "locked"), "locked");
     EXPECT_FALSE(fs::exists(dir / "none"));
     EXPECT_EQ(leftovers(dir.path()), std::vector<std::string>{});
 }
@@ -306,6 +315,10 @@ TEST(FileServices, WriteReplacesAndKeepsTheOldContentOnFailure) {
 
     EXPECT_FALSE(files::write_file(gbk(dir / "missing" / "file"), bytes));
     EXPECT_FALSE(files::write_file(gbk(dir / "sub"), bytes));
+    write(dir / "sub" / "locked", "locked");
+    chmod((dir / "sub" / "locked").c_str(), 0444);
+    EXPECT_FALSE(files::write_file(gbk(dir / "sub" / "locked"), bytes));  // read-only
+    EXPECT_EQ(content(dir / "sub" / "locked"), "locked");
     EXPECT_EQ(leftovers(dir / "sub"), std::vector<std::string>{});
 
     // A folder where nothing new can be made: the file keeps its content.

@@ -47,6 +47,11 @@ inline Text program_folder() {
     return process_detail::folder(RT_KERNEL_PROGRAM_FOLDER);
 }
 
+// The running program's own file name, without its folder.
+inline Text program_file_name() {
+    return process_detail::folder(RT_KERNEL_PROGRAM_FILE_NAME);
+}
+
 // The current folder.
 inline Text current_folder() {
     return process_detail::folder(RT_KERNEL_CURRENT_FOLDER);
