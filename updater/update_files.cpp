@@ -21,13 +21,14 @@ bool starts_with(const char* text, const char* prefix) {
 }
 
 // A folder or file name that names the same thing on every system: a bare
-// name without a final dot or space, which Windows would drop.
+// name without a final dot or space, which Windows would drop, and no device
+// name, which Windows would open instead of a file in any folder.
 bool plain_part(const char* part, uint32_t length) {
     if (length == 0 || length > 255)
         return false;
     TextBuffer copy;
     copy.append(part, length);
-    if (!common::bare_name(copy.c_str()))
+    if (!common::bare_name(copy.c_str()) || common::device_name(copy.c_str()))
         return false;
     const char last = part[length - 1];
     return last != '.' && last != ' ';

@@ -18,7 +18,8 @@ inline constexpr char kAsideSuffix[] = ".update-old";
 // Whether a listed entry of the downloaded manifest can be used as it is: the
 // name a bare file name (not "up.dat"), the path "\" + folders + "\" + the
 // name, every folder a plain name (no "..", drive, empty part, final dot or
-// space), and not inside the work folder "\update\".
+// space, no device name such as "CON" or "nul.txt"), and not inside the work
+// folder "\update\".
 bool safe_entry(const char* name, const char* relative_path);
 
 // The numeric value of a size text: its leading decimal digits (0 for none).

@@ -84,4 +84,32 @@ inline bool bare_name(const char* name) {
     return true;
 }
 
+// Whether Windows takes `name` for a device rather than a file: CON, PRN,
+// AUX, NUL, CONIN$, CONOUT$, COM0 to COM9 or LPT0 to LPT9, in any letter
+// case, alone or before a dot ("nul.txt", "com1.tar.gz"), blanks before the
+// dot or the end dropped ("NUL .txt"). Opening such a name in any folder
+// opens the device.
+inline bool device_name(const char* name) {
+    uint32_t length = 0;
+    while (name[length] != '\0' && name[length] != '.')
+        ++length;
+    while (length > 0 && name[length - 1] == ' ')
+        --length;
+    auto is = [&](const char* device) {
+        uint32_t i = 0;
+        for (; i < length && device[i] != '\0'; ++i) {
+            if (fold_ascii(name[i]) != fold_ascii(device[i]))
+                return false;
+        }
+        return i == length && device[i] == '\0';
+    };
+    if (is("con") || is("prn") || is("aux") || is("nul") || is("conin$") || is("conout$"))
+        return true;
+    return length == 4 && name[3] >= '0' && name[3] <= '9' &&
+           ((fold_ascii(name[0]) == 'c' && fold_ascii(name[1]) == 'o' &&
+             fold_ascii(name[2]) == 'm') ||
+            (fold_ascii(name[0]) == 'l' && fold_ascii(name[1]) == 'p' &&
+             fold_ascii(name[2]) == 't'));
+}
+
 }  // namespace common

@@ -104,16 +104,31 @@ std::vector<FaultHttpServer::Request> FaultHttpServer::requests() const {
     return requests_;
 }
 
-FaultHttpServer::Fault FaultHttpServer::next_fault() {
+void FaultHttpServer::serve_file(const std::string& target, std::vector<uint8_t> content) {
     std::lock_guard lock(mutex_);
+    files_[target] = std::move(content);
+}
+
+void FaultHttpServer::plan_for(const std::string& target, std::vector<Fault> faults) {
+    std::lock_guard lock(mutex_);
+    target_plans_[target] = Plan{std::move(faults), 0};
+}
+
+FaultHttpServer::Fault FaultHttpServer::next_fault(const std::string& target) {
+    std::lock_guard lock(mutex_);
+    if (auto own = target_plans_.find(target); own != target_plans_.end()) {
+        Plan& p = own->second;
+        return p.served < p.faults.size() ? p.faults[p.served++] : Fault::None;
+    }
     return planned_ < plan_.size() ? plan_[planned_++] : Fault::None;
 }
 
 void FaultHttpServer::serve() {
     int connections = 0;
     while (!stop_) {
+        // Gone: poll waits out its time on no descriptor.
         pollfd waiting{listener_, POLLIN, 0};
-        if (poll(&waiting, 1, 50) <= 0)
+        if (poll(&waiting, 1, 50) <= 0 || listener_ < 0)
             continue;
         const int s = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
         if (s < 0)
@@ -165,7 +180,7 @@ bool FaultHttpServer::serve_request(int s, std::string& pending, int connection)
         if (lower(line.substr(0, colon)) == "range")
             request.range = request.headers.back().second;
     }
-    const Fault fault = next_fault();
+    const Fault fault = next_fault(request.target);
     {
         std::lock_guard lock(mutex_);
         requests_.push_back(request);
@@ -176,12 +191,18 @@ bool FaultHttpServer::serve_request(int s, std::string& pending, int connection)
 }
 
 void FaultHttpServer::reply(int s, const Request& request, Fault fault, bool& keep) {
-    const uint64_t size = content_.size();
+    const std::vector<uint8_t>* content = &content_;
+    {
+        std::lock_guard lock(mutex_);
+        if (auto file = files_.find(request.target); file != files_.end())
+            content = &file->second;
+    }
+    const uint64_t size = content->size();
     uint64_t first = 0;
     uint64_t last = 0;
     const bool ranged = parse_range(request.range, first, last);
     auto bytes = [&](uint64_t from, uint64_t count) {
-        return std::string(reinterpret_cast<const char*>(content_.data()) + from, count);
+        return std::string(reinterpret_cast<const char*>(content->data()) + from, count);
     };
     auto head = [](const std::string& status, uint64_t length, const std::string& extra) {
         return "HTTP/1.1 " + status +
@@ -210,6 +231,12 @@ void FaultHttpServer::reply(int s, const Request& request, Fault fault, bool& ke
         case Fault::Unsatisfiable:
             send_all(s, head("416 Requested Range Not Satisfiable", 0,
                              "Content-Range: bytes */" + std::to_string(size) + "\r\n"));
+            return;
+        case Fault::Gone:
+            // Served on this thread only, so the listener goes here.
+            close(listener_);
+            listener_ = -1;
+            keep = false;
             return;
         case Fault::Stall: {
             // Nothing is sent; the client's going ends the wait early.
@@ -278,6 +305,28 @@ void FaultHttpServer::reply(int s, const Request& request, Fault fault, bool& ke
                                        ? "Content-Range: bytes " + std::to_string(shown_first) +
                                              "-" + std::to_string(shown_last) + "/" + total + "\r\n"
                                        : "";
+    if (fault == Fault::Trickle) {
+        if (!send_all(s, head("206 Partial Content", body.size(), range_line))) {
+            keep = false;
+            return;
+        }
+        const auto until =
+            std::chrono::steady_clock::now() + std::chrono::seconds(stall_seconds_.load());
+        for (size_t sent = 0;
+             sent < body.size() && !stop_ && std::chrono::steady_clock::now() < until; ++sent) {
+            // The client's going (its end of the connection closed) ends it early.
+            pollfd in{s, POLLIN, 0};
+            if (poll(&in, 1, 500) > 0) {
+                char buffer[256];
+                if (recv(s, buffer, sizeof buffer, MSG_DONTWAIT) <= 0)
+                    break;
+            }
+            if (!send_all(s, body.substr(sent, 1)))
+                break;
+        }
+        keep = false;
+        return;
+    }
     if (fault == Fault::DropMidBody) {
         send_all(s, head("206 Partial Content", body.size(), range_line) +
                         body.substr(0, body.size() / 2));

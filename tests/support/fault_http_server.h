@@ -10,11 +10,16 @@
 //   server.requests()[1].range == "bytes=10240-20479"
 //
 // Requests beyond the plan are served correctly. Every request is recorded
-// with its headers in the order they came.
+// with its headers in the order they came. A target may have bytes and a
+// plan of its own, so that one file of a directory misbehaves:
+//
+//   server.serve_file("/updates/x.dll.zip", archive);
+//   server.plan_for("/updates/x.dll.zip", {Fault::None, Fault::WrongStart});
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -40,6 +45,10 @@ class FaultHttpServer {
         Stall,            // sends nothing; closes after stall_seconds or when the client goes
         NotFound,         // 404 with the reason phrase not_found_reason and an HTML body
         Unsatisfiable,    // 416 "bytes */N" whatever was asked
+        Trickle,          // the range's head, then one body byte every 500 ms until
+                          // stall_seconds or the client goes
+        Gone,             // no reply, the connection closed and the port no longer
+                          // listened on: every later request finds no server
     };
 
     struct Request {
@@ -62,6 +71,12 @@ class FaultHttpServer {
 
     // The faults of the next requests, from the next one on.
     void plan(std::vector<Fault> faults);
+    // Requests for `target` (the request line's, "/updates/x.dll.zip") get
+    // `content` instead of the buffer.
+    void serve_file(const std::string& target, std::vector<uint8_t> content);
+    // The faults of the next requests for `target`, which leave the plan
+    // above to the other targets.
+    void plan_for(const std::string& target, std::vector<Fault> faults);
     void set_stall_seconds(int seconds) { stall_seconds_ = seconds; }
     void set_not_found_reason(std::string reason);
 
@@ -71,10 +86,16 @@ class FaultHttpServer {
     void serve();
     // Serves one connection until it closes; false when it should close.
     bool serve_request(int s, std::string& pending, int connection);
-    Fault next_fault();
+    Fault next_fault(const std::string& target);
     void reply(int s, const Request& request, Fault fault, bool& keep);
 
+    struct Plan {
+        std::vector<Fault> faults;
+        size_t served = 0;
+    };
+
     std::vector<uint8_t> content_;
+    std::map<std::string, std::vector<uint8_t>> files_;  // written before the requests come
     int listener_ = -1;
     int port_ = 0;
     std::atomic<bool> stop_{false};
@@ -82,6 +103,7 @@ class FaultHttpServer {
     mutable std::mutex mutex_;
     std::vector<Fault> plan_;
     size_t planned_ = 0;  // requests of the plan served
+    std::map<std::string, Plan> target_plans_;
     std::string not_found_reason_ = "Not Found";
     std::vector<Request> requests_;
     std::thread thread_;
