@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "base/error_or.h"
 #include "base/error.h"
+#include "base/error_or.h"
 
 namespace kernel::automation {
 
@@ -16,5 +16,10 @@ inline constexpr const char* kScriptVariable = "WJRT_SCRIPT";
 // The script's text; nullopt when the variable is not set; an error (UTF-8)
 // when the file cannot be read.
 base::Result<std::optional<std::string>> read_script_source();
+
+// The file name of the running executable (UTF-8, without its folder), which
+// picks the script's part for this program; empty when the system does not
+// tell it.
+std::string own_program_name();
 
 }  // namespace kernel::automation
