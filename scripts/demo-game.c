@@ -1,9 +1,9 @@
 /* The demo's stand-in for the game client "wow.exe" (Windows): it records
  * that it was started, and in which folder, in "started.log" beside itself,
  * and ends. */
-#include <windows.h>
 #include <stdio.h>
 #include <string.h>
+#include <windows.h>
 
 int main(void) {
     char self[MAX_PATH], folder[MAX_PATH], log[MAX_PATH + 16];

@@ -1,5 +1,6 @@
+# shellcheck shell=bash disable=SC2154  # build, repo, scratch: set by scripts/demo.sh
 # The road of one release, operator to player, on one system; sourced by
-# scripts/demo.sh, which sets `build`, `native`, `repo` and `scratch`, and
+# scripts/demo.sh, which sets `build`, `repo` and `scratch`, and
 # for win-x64 the wine environment's variables.
 #
 #   road linux-x64|win-x64 [PICTURES]
@@ -44,9 +45,9 @@ heading() { printf '\n  -- %s\n' "$*"; }
 # $2 (configured as tests/support/nginx_server.cpp does); sets web_port and
 # web_pid.
 start_web() {
-  local root=$1 prefix=$2 attempt port
+  local root=$1 prefix=$2 port
   mkdir -p "$prefix"/temp/{body,proxy,fastcgi,uwsgi,scgi}
-  for attempt in 1 2 3 4 5 6 7 8; do
+  for _ in 1 2 3 4 5 6 7 8; do
     port=$((20000 + RANDOM % 40000))
     # Taken already: try another.
     (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && continue
@@ -218,6 +219,9 @@ road() {
   printf '<html><body>Release 1.1</body></html>' >"$site/news.html"
   heading "The operator's web server, $web/:"
   (cd "$site" && find . -type f | sort | sed 's|^\./|        |')
+  echo "      version.txt (sv): $(cat "$site/version.txt")"
+  echo "      update.ini (the bb of 1.0's wow.ini): $(tr -d '\r' <"$site/update.ini" | tr '\n' ' ')"
+  echo "      update-1.1.ini (the bb of 1.1's wow.ini): $(tr -d '\r' <"$site/update-1.1.ini" | tr '\n' ' ')"
 
   # ---- the player ----
   local launcher=$client/launcher$exe

@@ -27,6 +27,10 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 native=$build/linux-x64
 
 if [[ ${GS_DEMO_NAMESPACE:-} != 1 ]]; then
+  unshare --mount --propagation private true 2>/dev/null || {
+    echo "DEMO FAILED: no mount namespace of the demo's own (unshare needs root)" >&2
+    exit 1
+  }
   GS_DEMO_NAMESPACE=1 exec unshare --mount --propagation private bash "$0" "$build"
 fi
 
@@ -107,5 +111,5 @@ echo "  sections: $(i686-w64-mingw32-objdump -h "$build/win-x86/launcher/launche
 section "Done in $((SECONDS - started)) s"
 if [[ -n ${pictures:-} ]]; then
   echo "  the pictures of the road's windows (win-x64): $pictures"
-  ls "$pictures" | sed 's/^/    /'
+  find "$pictures" -type f -printf '    %f\n' | sort
 fi

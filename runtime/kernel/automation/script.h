@@ -32,8 +32,8 @@
 #include <string_view>
 #include <vector>
 
-#include "base/error.h"
 #include "base/error_or.h"
+#include "base/error.h"
 
 namespace kernel::automation {
 

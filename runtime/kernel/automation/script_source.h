@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "base/error.h"
 #include "base/error_or.h"
+#include "base/error.h"
 
 namespace kernel::automation {
 
