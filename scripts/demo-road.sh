@@ -287,6 +287,13 @@ road() {
   done
   grep -q '^wow.exe started in ' "$client/started.log" 2>/dev/null || demo_fail "the game was not started"
   echo "      the game client recorded: $(cat "$client/started.log")"
+  # The launcher's shortcut, on the player's desktop: on Windows the
+  # prefix's, which wine may link to a Unix folder; removed again there.
+  local shortcut=$root/home/Desktop/星河纪元.lnk
+  [[ $system == linux-x64 ]] || shortcut=$(echo "$WINEPREFIX"/drive_c/users/*/Desktop/星河纪元.lnk)
+  [[ -s $shortcut ]] || demo_fail "no desktop shortcut 星河纪元.lnk"
+  echo "      the desktop shortcut 星河纪元.lnk ($(stat -c %s "$shortcut") bytes)"
+  [[ $system == linux-x64 ]] || rm -f "$shortcut"
   if [[ -n $pictures ]]; then
     local picture
     for picture in packgen-1.0-analysed packgen-1.0-generated packgen-1.1-analysed packgen-1.1-generated \

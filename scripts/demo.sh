@@ -95,8 +95,6 @@ if ((wine_status == 0)); then
   rm -rf "$pictures"
   mkdir -p "$pictures"
   road win-x64 "$pictures"
-  # The launcher's desktop shortcut, written into the prefix's desktop.
-  find "$WINEPREFIX/drive_c/users" -maxdepth 3 -path '*/Desktop/星河纪元.lnk' -delete 2>/dev/null || true
 elif ((wine_status == 3)); then
   echo "  wine64 is not available here"
 else
