@@ -240,13 +240,13 @@ road() {
     echo "capture \"update-completed.png\""
     echo "click 图形按钮_取消"
   } >"$root/first-start.script"
-  # The player's whole screen while the updater works: the launcher's
+  # The player's whole screen while the files download: the launcher's
   # version check window waits behind the wizard. The scripts take no
-  # pauses, so the wizard's page in it is whichever is up at that moment.
+  # pauses, so the bars show wherever the download is at that moment.
   local watcher=
   if [[ -n $pictures ]]; then
     (for _ in $(seq 1200); do
-      if grep -q '^window-open 0x52010002 "在线升级"' "$root/first-start.txt" 2>/dev/null; then
+      if grep -q '^list-insert 列表框_状态 0 "完成"' "$root/first-start.txt" 2>/dev/null; then
         import -window root "$pictures/screen-during-update.png" 2>/dev/null
         break
       fi
