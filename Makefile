@@ -1,6 +1,6 @@
 # make        builds the three targets (linux-x64, win-x64, win-x86)
 # make test   installs what is missing, builds, runs every test
-# make demo   installs what is missing, builds, runs the main job end to end
+# make demo   installs what is missing, builds, runs the road of a release (operator to player)
 # make bench  builds optimised and runs the benchmarks
 
 BUILD := $(CURDIR)/build

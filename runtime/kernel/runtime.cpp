@@ -72,7 +72,8 @@ void Runtime::run(const void* image) {
     auto source = automation::read_script_source();
     if (source.is_error())
         automation_failure(source.error());
-    auto steps = automation::parse_script(source.value().value_or(std::string()));
+    auto steps = automation::parse_script(source.value().value_or(std::string()),
+                                          automation::own_program_name());
     if (steps.is_error())
         automation_failure("the script's " + steps.error().message());
     automation::ScriptDriver driver(steps.release_value());

@@ -350,6 +350,35 @@ TEST(Script, CaptureKeepsItsFileNameAsWritten) {
     EXPECT_EQ(steps.value()[0].text, "主窗口 1.png");
 }
 
+// A launcher that starts the updater passes on its environment, so both read
+// one script: each takes the common steps and its own part, in order.
+TEST(Script, ProgramPartsGoToTheirProgramOnly) {
+    const char script[] =
+        "answer ok\n"
+        "program launcher.exe\n"
+        "click 按钮1\n"
+        "program \"Update.EXE\"\n"
+        "answer yes\n"
+        "program launcher.exe\n"
+        "close\n";
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
+        {"launcher.exe", {"answer ok", "click 按钮1", "close"}},
+        {"LAUNCHER.exe", {"answer ok", "click 按钮1", "close"}},
+        {"update.exe", {"answer ok", "answer yes"}},
+        {"update", {"answer ok"}},
+        {"", {"answer ok"}},
+    };
+    for (const auto& [program, sources] : cases) {
+        SCOPED_TRACE(program);
+        auto steps = parse_script(script, program);
+        ASSERT_FALSE(steps.is_error()) << steps.error();
+        std::vector<std::string> got;
+        for (const Step& step : steps.value())
+            got.push_back(step.source);
+        EXPECT_EQ(got, sources);
+    }
+}
+
 TEST(Script, RefusedLinesAreNamed) {
     const std::pair<const char*, const char*> cases[] = {
         {"clik 按钮1", "line 1: unknown step clik"},
@@ -369,6 +398,11 @@ TEST(Script, RefusedLinesAreNamed) {
         {"expect-window 152010001", "expected a window identifier"},
         {"capture main.png", "expected a quoted file name, got main.png"},
         {"capture \"\"", "expected a quoted file name"},
+        {"program", "line 1: program takes a file name"},
+        {"program a.exe b.exe", "program takes a file name"},
+        {"program \"\"", "program takes a file name"},
+        // A part for another program is checked all the same.
+        {"program other.exe\nclik 按钮1", "line 2: unknown step clik"},
     };
     for (const auto& [script, message] : cases) {
         SCOPED_TRACE(script);

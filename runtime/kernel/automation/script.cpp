@@ -176,14 +176,22 @@ Result<Step> parse_step(const std::vector<Token>& tokens) {
     return step;
 }
 
+bool same_program(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        return fold(x) == fold(y);
+    });
+}
+
 }  // namespace
 
-base::Result<std::vector<Step>> parse_script(std::string_view utf8) {
+base::Result<std::vector<Step>> parse_script(std::string_view utf8, std::string_view program) {
     if (utf8.starts_with("\xEF\xBB\xBF"))
         utf8.remove_prefix(3);
     std::vector<Step> steps;
     size_t start = 0;
     int number = 0;
+    bool ours = true;  // before any program part: every program's
     while (start < utf8.size()) {
         size_t end = utf8.find('\n', start);
         if (end == std::string_view::npos)
@@ -196,6 +204,12 @@ base::Result<std::vector<Step>> parse_script(std::string_view utf8) {
             return fail("line " + std::to_string(number) + ": " + tokens.error().message());
         if (tokens.value().empty())
             continue;
+        if (!tokens.value()[0].quoted && tokens.value()[0].text == "program") {
+            if (tokens.value().size() != 2 || tokens.value()[1].text.empty())
+                return fail("line " + std::to_string(number) + ": program takes a file name");
+            ours = same_program(tokens.value()[1].text, program);
+            continue;
+        }
         auto step = parse_step(tokens.value());
         if (step.is_error())
             return fail("line " + std::to_string(number) + ": " + step.error().message());
@@ -205,7 +219,8 @@ base::Result<std::vector<Step>> parse_script(std::string_view utf8) {
         while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
             line.remove_prefix(1);
         step.value().source = std::string(line);
-        steps.push_back(step.release_value());
+        if (ours)
+            steps.push_back(step.release_value());
     }
     return steps;
 }

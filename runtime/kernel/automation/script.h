@@ -13,6 +13,12 @@
 //   cancel-folder                cancel the folder dialog that is up
 //   capture "main.png"           a picture of the window in front, as a PNG file
 //                                (where windows are drawn; elsewhere nothing)
+//   program update.exe           the lines up to the next `program` line are
+//                                steps of the program of this file name only
+//
+// Programs that start one another inherit the one script that the
+// environment names; `program` parts give each its own steps (A-Z case
+// ignored in the name). Steps before the first part are every program's.
 //
 // Units are named by their unit names; a name with spaces is quoted. Quoted
 // texts take \" \\ \n \r \t. Window identifiers are hexadecimal.
@@ -56,7 +62,9 @@ struct Step {
     int32_t answer = 0;  // RT_MB_ANSWER_*
 };
 
-// The steps, or the first line that is not one ("line 3: ...").
-base::Result<std::vector<Step>> parse_script(std::string_view utf8);
+// The steps of the program whose executable file is named `program`
+// (UTF-8, without its folder), or the first line that is not one
+// ("line 3: ..."); every line is checked, whichever program it is for.
+base::Result<std::vector<Step>> parse_script(std::string_view utf8, std::string_view program = {});
 
 }  // namespace kernel::automation

@@ -17,4 +17,9 @@ inline constexpr const char* kScriptVariable = "WJRT_SCRIPT";
 // when the file cannot be read.
 base::Result<std::optional<std::string>> read_script_source();
 
+// The file name of the running executable (UTF-8, without its folder), which
+// picks the script's part for this program; empty when the system does not
+// tell it.
+std::string own_program_name();
+
 }  // namespace kernel::automation

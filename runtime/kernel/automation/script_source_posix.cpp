@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <string_view>
 
 #include "runtime/kernel/automation/script_source.h"
 
@@ -28,6 +29,15 @@ base::Result<std::optional<std::string>> read_script_source() {
     }
     close(fd);
     return std::optional<std::string>(std::move(text));
+}
+
+std::string own_program_name() {
+    char path[4096];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof path)
+        return {};
+    const std::string_view full(path, static_cast<size_t>(length));
+    return std::string(full.substr(full.rfind('/') + 1));
 }
 
 }  // namespace kernel::automation

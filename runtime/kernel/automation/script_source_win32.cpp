@@ -1,5 +1,8 @@
 #include <windows.h>
 
+#include <string_view>
+
+#include "base/encoding.h"
 #include "runtime/kernel/automation/script_source.h"
 
 namespace kernel::automation {
@@ -27,6 +30,16 @@ base::Result<std::optional<std::string>> read_script_source() {
     }
     CloseHandle(file);
     return std::optional<std::string>(std::move(text));
+}
+
+std::string own_program_name() {
+    static wchar_t path[32768];
+    const DWORD length = GetModuleFileNameW(nullptr, path, 32768);
+    if (length == 0 || length >= 32768)
+        return {};
+    std::wstring_view full(path, length);
+    full = full.substr(full.find_last_of(L"\\/") + 1);
+    return base::wide_to_utf8(full);
 }
 
 }  // namespace kernel::automation
