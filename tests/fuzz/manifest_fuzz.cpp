@@ -87,7 +87,14 @@ std::string file_name(FuzzedDataProvider& input) {
         if (changed)
             name.pop_back();
     }
-    // Any double-byte character may end in ']' (0x5D), '[' or a letter.
+    // A system gives GBK names: a second byte from 0x40 to 0xFE but 0x7F.
+    // Any such character may end in ']' (0x5D), '[' or a letter.
+    for (size_t at = 0; at < name.size(); at += common::gbk_char_length(name.c_str() + at)) {
+        const auto trail = static_cast<uint8_t>(name[at + 1]);
+        if (common::gbk_char_length(name.c_str() + at) == 2 &&
+            (trail < 0x40 || trail == 0x7F || trail == 0xFF))
+            return {};
+    }
     if (!common::bare_name(name.c_str()))
         return {};
     return name;
