@@ -67,6 +67,8 @@ uLong write_memory(voidpf, voidpf, const void*, uLong) {
 ZPOS64_T tell_memory(voidpf, voidpf stream) {
     return static_cast<MemoryFile*>(stream)->at;
 }
+// minizip moves back by passing a negative offset as its unsigned type, as
+// the system's seek takes it.
 long seek_memory(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
     auto* file = static_cast<MemoryFile*>(stream);
     uint64_t base = 0;
@@ -74,9 +76,11 @@ long seek_memory(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
         base = file->at;
     else if (origin == ZLIB_FILEFUNC_SEEK_END)
         base = file->bytes.size();
-    if (offset > UINT64_MAX - base || base + offset > file->bytes.size())
+    const uint64_t target = base + offset;  // wraps for a negative offset
+    if (origin == ZLIB_FILEFUNC_SEEK_SET ? offset > file->bytes.size()
+                                         : target > file->bytes.size())
         return -1;
-    file->at = base + offset;
+    file->at = target;
     return 0;
 }
 int close_memory(voidpf, voidpf) {

@@ -237,7 +237,9 @@ Result<void> read_data(unzFile zip, const CheckedEntry& entry, const EntrySink& 
                 return problem(entry.name, "cannot write into the folder");
         }
     }
-    if (entry.deflated && !inflater.ended())
+    // Some writers give an empty file no stream at all.
+    const bool empty = entry.stored_size == 0 && entry.size == 0;
+    if (entry.deflated && !inflater.ended() && !empty)
         return problem(entry.name, total < entry.size ? "less data than its declared size"
                                                       : "the data is damaged");
     if (total != entry.size)

@@ -258,7 +258,10 @@ TEST_F(Archives, UnpackWritesEveryEntryWithItsTime) {
     dos_only.dos_date = static_cast<uint16_t>((2020 - 1980) << 9 | 2 << 5 | 29);
     dos_only.dos_time = static_cast<uint16_t>(23 << 11 | 59 << 5 | 58 / 2);
     Entry utf8{"名单.txt", "", false, 0x0800};
-    make_archive("a.zip", {stamped, dos_only, utf8});
+    // Some writers give an empty deflated file no stream at all.
+    Entry no_stream{"void.dat", "", true};
+    no_stream.stored = "";
+    make_archive("a.zip", {stamped, dos_only, utf8, no_stream});
 
     ASSERT_TRUE(unpack(in_dir("a.zip"), dir_.path().string()));
     EXPECT_EQ(read_text(dir_ / "ok.txt"), "with extended time");
@@ -271,7 +274,8 @@ TEST_F(Archives, UnpackWritesEveryEntryWithItsTime) {
     EXPECT_EQ(mtime(dir_ / "乗说明.txt"), mktime(&local));
     EXPECT_EQ(read_text(dir_ / "名单.txt"), "");
     EXPECT_EQ(listing(dir_.path()),
-              (std::vector<std::string>{"a.zip", "ok.txt", "乗说明.txt", "名单.txt"}));
+              (std::vector<std::string>{"a.zip", "ok.txt", "void.dat", "乗说明.txt", "名单.txt"}));
+    EXPECT_EQ(read_text(dir_ / "void.dat"), "");
 }
 
 // An archive with one entry that may not be written is refused whole: the
@@ -349,6 +353,16 @@ TEST_F(Archives, LyingEntriesAreRefusedBeforeAnythingIsWritten) {
     const std::string whole(4 << 20, 'z');
     const std::string part = whole.substr(0, 1000);
     const std::string text = "some text that deflate can shorten, some text that deflate can";
+    std::string noise(64 << 10, '\0');  // what deflate cannot shorten
+    uint32_t state = 1;
+    for (char& c : noise) {
+        state = state * 1664525u + 1013904223u;
+        c = static_cast<char>(state >> 24);
+    }
+    const auto stored_as = [](Entry entry, std::string stored) {
+        entry.stored = std::move(stored);
+        return entry;
+    };
     struct Case {
         const char* what;
         Entry entry;
@@ -375,6 +389,13 @@ TEST_F(Archives, LyingEntriesAreRefusedBeforeAnythingIsWritten) {
          "its declared size is more than its data can hold"},
         {"CRC of other data", {"c", whole, true, 0, crc_of(part)}, "CRC mismatch"},
         {"stored, CRC of other data", {"c", text, false, 0, 0x12345678}, "CRC mismatch"},
+        {"bytes after the end of its stream",
+         stored_as({"t", text, true}, archive_fixture::deflated(text) + "trailing"),
+         "the data is damaged"},
+        {"a stream cut short",
+         stored_as({"t", noise, true},
+                   archive_fixture::deflated(noise).substr(0, noise.size() / 2)),
+         "less data than its declared size"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
