@@ -32,10 +32,40 @@ std::string random_bytes(size_t size, uint32_t seed) {
     return bytes;
 }
 
+// Every file below `root` but those of the client and the desktop, the
+// runtime folders (the temporary folder) and the run's own script and
+// transcript, with its size and time: what a launcher run must not touch.
+std::map<std::string, std::string> outside(const fs::path& root, const fs::path& client,
+                                           const fs::path& desktop) {
+    std::map<std::string, std::string> files;
+    const auto within = [](const fs::path& path, const fs::path& folder) {
+        const std::string p = path.string(), f = folder.string() + "/";
+        return p.starts_with(f);
+    };
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+         ++it) {
+        const fs::path& path = it->path();
+        if (path == client || path == desktop || path == root / "tmp") {
+            it.disable_recursion_pending();
+            continue;
+        }
+        if (path.parent_path() == client.parent_path() &&
+            path.filename().string().starts_with(client.filename().string() + "."))
+            continue;  // the script and the transcript
+        if (within(path, client) || within(path, desktop))
+            continue;
+        std::string facts = it->is_directory() ? "folder" : std::to_string(it->file_size());
+        facts += " " + std::to_string(fs::last_write_time(path).time_since_epoch().count());
+        files[path.string()] = facts;
+    }
+    return files;
+}
+
 // Only a byte-equal "1.0" is current: any other text, also a numerically
 // equal or a lower one, an empty value, a failed download and whatever a
 // server gives that is no version file hand over to the updater, which is
-// waited for before the launcher ends.
+// waited for before the launcher ends. Nothing outside the client and the
+// desktop folders is written.
 TEST_F(LauncherTest, VersionCheckOpensTheMainWindowOrHandsOver) {
     network_test::BadServer silent(network_test::BadServer::Manner::Silent);
     struct Case {
@@ -87,8 +117,10 @@ TEST_F(LauncherTest, VersionCheckOpensTheMainWindowOrHandsOver) {
         const fs::path client = make_client(&settings);
         if (!c.updater)
             fs::remove(client / "update.exe");
+        const auto before = outside(scratch_->path(), client, desktop());
         Outcome r = run(client, c.published ? "answer ok\n" : "close\n");
         EXPECT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(outside(scratch_->path(), client, desktop()), before);
         EXPECT_EQ(test_support::read_text(client / "update.ini"), c.version_file.value_or(""));
         if (!c.published) {
             EXPECT_TRUE(contains(r.transcript, std::string(kVersionWindow) + kMainWindow))
@@ -155,35 +187,6 @@ TEST_F(LauncherTest, MissingSettingsOrClientStopTheStart) {
         EXPECT_TRUE(fs::exists(desktop() / u8path(c.shortcut)));
         EXPECT_EQ(started(client), "");
     }
-}
-
-// Every file below `root` but those of the client and the desktop, the
-// runtime folders (the temporary folder) and the run's own script and
-// transcript, with its size and time: what a launcher run must not touch.
-std::map<std::string, std::string> outside(const fs::path& root, const fs::path& client,
-                                           const fs::path& desktop) {
-    std::map<std::string, std::string> files;
-    const auto within = [](const fs::path& path, const fs::path& folder) {
-        const std::string p = path.string(), f = folder.string() + "/";
-        return p.starts_with(f);
-    };
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
-         ++it) {
-        const fs::path& path = it->path();
-        if (path == client || path == desktop || path == root / "tmp") {
-            it.disable_recursion_pending();
-            continue;
-        }
-        if (path.parent_path() == client.parent_path() &&
-            path.filename().string().starts_with(client.filename().string() + "."))
-            continue;  // the script and the transcript
-        if (within(path, client) || within(path, desktop))
-            continue;
-        std::string facts = it->is_directory() ? "folder" : std::to_string(it->file_size());
-        facts += " " + std::to_string(fs::last_write_time(path).time_since_epoch().count());
-        files[path.string()] = facts;
-    }
-    return files;
 }
 
 // Settings of any bytes or of values far longer than any real one: the
