@@ -3,8 +3,8 @@
 // The whole archive is judged, every entry read to its end, and nothing is
 // written while judging. An archive is refused when:
 // - its central directory cannot be read to its end (minizip finds the end
-//   record and refuses a directory that does not end where that record
-//   starts), or it lists more than `max_entries` entries;
+//   record and refuses a directory that would run past it), or it lists
+//   more than `max_entries` entries;
 // - an entry is not a plain name (see is_plain_name), is encrypted, uses a
 //   method other than stored or deflate, repeats another entry's name (A-Z
 //   folded), or has a DOS time that is no time;
@@ -17,8 +17,8 @@
 //   many times over);
 // - an entry's data gives more or fewer bytes than declared (inflation
 //   stops at the first byte past the declared size), its deflate stream is
-//   damaged or does not end exactly at the end of its data, or its CRC is
-//   not the CRC of what it gives.
+//   damaged or does not end exactly at the end of its data (an empty entry
+//   may have no stream at all), or its CRC is not the CRC of what it gives.
 #pragma once
 
 #include <minizip/unzip.h>
