@@ -176,11 +176,21 @@ void Manifest::parse(const uint8_t* bytes, uint32_t length) {
             --line_end;
         const char* begin = line;
         trim(begin, line_end);
+        // A header's name ends at the line's last ']' that is a character of
+        // its own: a file name may hold ']', and a double-byte character may
+        // end in 0x5D. A line without one is no header.
+        const char* close = nullptr;
         if (begin < line_end && *begin == '[') {
+            for (const char* at = begin + 1; at < line_end;) {
+                const uint32_t length = at + 1 < line_end ? gbk_char_length(at) : 1;
+                if (length == 1 && *at == ']')
+                    close = at;
+                at += length;
+            }
+        }
+        if (close != nullptr) {
             const char* name = begin + 1;
-            const char* name_end = name;
-            while (name_end < line_end && *name_end != ']')
-                ++name_end;
+            const char* name_end = close;
             trim(name, name_end);
             section = add_section(name, static_cast<uint32_t>(name_end - name));
         } else if (section >= 0) {

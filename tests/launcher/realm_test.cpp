@@ -48,6 +48,8 @@ std::vector<std::string> realm_lists(const fs::path& client) {
     return out;
 }
 
+const std::string kLongAddress(100 << 10, 'x');
+
 std::vector<std::string> every(const std::string& content) {
     return std::vector<std::string>(6, content);
 }
@@ -91,6 +93,14 @@ TEST_F(LauncherTest, RealmClicksWriteTheRealmLists) {
          realm1,
          {"SET realmlist \"127.0.0.1\"", "-", "-", "-", "-", "-"},
          "畅通"},
+        // A name no resolver takes (a label of 100 KB): nothing leaves the
+        // host, and the address is written whole all the same.
+        {"a 100 KB address",
+         {{"ServerD1", kLongAddress}},
+         kAllLocales,
+         realm1,
+         every("SET realmlist \"" + kLongAddress + "\""),
+         "维护"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
+#include <optional>
+#include <random>
 
 #include "base/encoding.h"
 #include "tests/launcher/launcher_fixture.h"
@@ -20,30 +23,83 @@ std::string hand_off_message(const std::string& published) {
            "]\\r\\n自动运行update.exe\\r\\n进行更新!\" answer=ok\n";
 }
 
+// Bytes of a fixed seed: the same noise at every run.
+std::string random_bytes(size_t size, uint32_t seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& byte : bytes)
+        byte = static_cast<char>(random());
+    return bytes;
+}
+
+// Every file below `root` but those of the client and the desktop, the
+// runtime folders (the temporary folder) and the run's own script and
+// transcript, with its size and time: what a launcher run must not touch.
+std::map<std::string, std::string> outside(const fs::path& root, const fs::path& client,
+                                           const fs::path& desktop) {
+    std::map<std::string, std::string> files;
+    const auto within = [](const fs::path& path, const fs::path& folder) {
+        const std::string p = path.string(), f = folder.string() + "/";
+        return p.starts_with(f);
+    };
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+         ++it) {
+        const fs::path& path = it->path();
+        if (path == client || path == desktop || path == root / "tmp") {
+            it.disable_recursion_pending();
+            continue;
+        }
+        if (path.parent_path() == client.parent_path() &&
+            path.filename().string().starts_with(client.filename().string() + "."))
+            continue;  // the script and the transcript
+        if (within(path, client) || within(path, desktop))
+            continue;
+        std::string facts = it->is_directory() ? "folder" : std::to_string(it->file_size());
+        facts += " " + std::to_string(fs::last_write_time(path).time_since_epoch().count());
+        files[path.string()] = facts;
+    }
+    return files;
+}
+
 // Only a byte-equal "1.0" is current: any other text, also a numerically
-// equal or a lower one, an empty value and a failed download hand over to
-// the updater, which is waited for before the launcher ends.
+// equal or a lower one, an empty value, a failed download and whatever a
+// server gives that is no version file hand over to the updater, which is
+// waited for before the launcher ends. Nothing outside the client and the
+// desktop folders is written.
 TEST_F(LauncherTest, VersionCheckOpensTheMainWindowOrHandsOver) {
     network_test::BadServer silent(network_test::BadServer::Manner::Silent);
     struct Case {
         const char* what;
-        const char* version_file;  // served as it is; null: the address is given below
-        const char* address;       // when no file is served
-        const char* published;     // what the message shows; null: the main window opens
-        bool updater = true;       // "update.exe" is there
+        std::optional<std::string> version_file;  // served as it is; none: the address below
+        const char* address;                      // when no file is served
+        std::optional<std::string> published;     // what the message shows; none: main window
+        bool updater = true;                      // "update.exe" is there
     };
     const std::string refused =
         "http://127.0.0.1:" + std::to_string(test_support::free_loopback_port()) + "/v.ini";
     const std::string never_answers = silent.address("v.ini");
+    const std::string missing = served("no-such-version.ini");
+    // What a proxy or a broken site gives instead of the version file.
+    const std::string error_page =
+        "<html>\r\n<head><title>502 Bad Gateway</title></head>\r\n<body>\r\n"
+        "<center><h1>502 Bad Gateway</h1></center>\r\n</body>\r\n</html>\r\n";
+    const std::string long_version(100 << 10, '9');
     const Case cases[] = {
-        {"current", "[Update]\r\nvs=1.0\r\n", nullptr, nullptr},
+        {"current", "[Update]\r\nvs=1.0\r\n", nullptr, std::nullopt},
         {"numerically equal", "[Update]\r\nvs=1.00\r\n", nullptr, "1.00"},
         {"newer", "[Update]\r\nvs=1.1\r\n", nullptr, "1.1"},
         {"older", "[Update]\r\nvs=0.9\r\n", nullptr, "0.9"},
         {"no vs key", "[Update]\r\nother=1.0\r\n", nullptr, ""},
-        {"no server", nullptr, refused.c_str(), ""},
-        {"a server that never answers", nullptr, never_answers.c_str(), ""},
-        {"no address", nullptr, "", ""},
+        {"no server", std::nullopt, refused.c_str(), ""},
+        {"a server that never answers", std::nullopt, never_answers.c_str(), ""},
+        {"no address", std::nullopt, "", ""},
+        // A 404 is a failed download: its page is not written.
+        {"a 404 page", std::nullopt, missing.c_str(), ""},
+        {"an HTML error page", error_page, nullptr, ""},
+        {"random bytes", random_bytes(4096, 1), nullptr, ""},
+        {"random bytes after the key", "[Update]\r\nvs=1.0\r\n" + random_bytes(4096, 2), nullptr,
+         std::nullopt},
+        {"a 100 KB version", "[Update]\r\nvs=" + long_version + "\r\n", nullptr, long_version},
         // Nothing to report: the launcher ends all the same.
         {"no updater", "[Update]\r\nvs=1.1\r\n", nullptr, "1.1", false},
     };
@@ -51,9 +107,9 @@ TEST_F(LauncherTest, VersionCheckOpensTheMainWindowOrHandsOver) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Settings settings = current_settings();
-        if (c.version_file != nullptr) {
+        if (c.version_file) {
             const std::string name = "version" + std::to_string(++n) + ".ini";
-            write_text(site() / name, c.version_file);
+            write_text(site() / name, *c.version_file);
             settings["bb"] = served(name);
         } else {
             settings["bb"] = c.address;
@@ -61,11 +117,12 @@ TEST_F(LauncherTest, VersionCheckOpensTheMainWindowOrHandsOver) {
         const fs::path client = make_client(&settings);
         if (!c.updater)
             fs::remove(client / "update.exe");
-        Outcome r = run(client, c.published == nullptr ? "close\n" : "answer ok\n");
+        const auto before = outside(scratch_->path(), client, desktop());
+        Outcome r = run(client, c.published ? "answer ok\n" : "close\n");
         EXPECT_EQ(r.exit_code, 0) << r.err;
-        EXPECT_EQ(test_support::read_text(client / "update.ini"),
-                  c.version_file != nullptr ? c.version_file : "");
-        if (c.published == nullptr) {
+        EXPECT_EQ(outside(scratch_->path(), client, desktop()), before);
+        EXPECT_EQ(test_support::read_text(client / "update.ini"), c.version_file.value_or(""));
+        if (!c.published) {
             EXPECT_TRUE(contains(r.transcript, std::string(kVersionWindow) + kMainWindow))
                 << r.transcript;
             EXPECT_TRUE(contains(r.transcript, "window-close 0x52010001 \"登陆器版本比较\"\n"))
@@ -74,7 +131,7 @@ TEST_F(LauncherTest, VersionCheckOpensTheMainWindowOrHandsOver) {
                       test_support::read_text(site() / "launcher.ini"));
             EXPECT_EQ(started(client), "");
         } else {
-            EXPECT_EQ(r.transcript, std::string(kVersionWindow) + hand_off_message(c.published) +
+            EXPECT_EQ(r.transcript, std::string(kVersionWindow) + hand_off_message(*c.published) +
                                         "run \"update.exe\" wait=yes\n"
                                         "window-close 0x52010001 \"登陆器版本比较\"\n"
                                         "end 0\n");
@@ -129,6 +186,56 @@ TEST_F(LauncherTest, MissingSettingsOrClientStopTheStart) {
         EXPECT_FALSE(fs::exists(client / "update.ini"));
         EXPECT_TRUE(fs::exists(desktop() / u8path(c.shortcut)));
         EXPECT_EQ(started(client), "");
+    }
+}
+
+// Settings of any bytes or of values far longer than any real one: the
+// launcher ends normally, writes nothing outside the client and desktop
+// folders, and takes each value as it is (no key read from noise, a long
+// version text handed to the message whole, a long caption set whole, a
+// long title giving no shortcut rather than a cut one).
+TEST_F(LauncherTest, HostileSettingsAreTakenAsTheyAre) {
+    const std::string big(100 << 10, 'x');
+    const std::string hand_off = std::string(kVersionWindow) + hand_off_message("") +
+                                 "run \"update.exe\" wait=yes\n"
+                                 "window-close 0x52010001 \"登陆器版本比较\"\nend 0\n";
+    struct Case {
+        const char* what;
+        std::string wow_ini;  // GBK bytes as they are
+        std::string script;
+        std::string transcript;  // a part the transcript holds
+        std::vector<std::string> desktop;
+    };
+    const Case cases[] = {
+        {"random bytes", random_bytes(4096, 3), "answer ok\n", hand_off, {".lnk"}},
+        {"random bytes, another seed", random_bytes(65536, 4), "answer ok\n", hand_off, {".lnk"}},
+        {"a 100 KB title",
+         "[Main]\r\nTitle=" + big + "\r\n[v]\r\nbb=" + served("1.0.ini") + "\r\n",
+         "close\n",
+         "window-text 0x52010002 \"" + big + "\"\n",
+         {}},
+        {"100 KB realm names",
+         "[Main]\r\nTitle=t\r\n[v]\r\nbb=" + served("1.0.ini") +
+             "\r\n[Server]\r\nServerName1=" + big + "\r\nServerName2=" + big + "\r\n",
+         "close\n",
+         "unit-text 单选框2 \"" + big + "\"\n",
+         {"t.lnk"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(desktop());
+        fs::create_directories(desktop());
+        const fs::path client = make_client(nullptr);
+        write_text(client / "wow.ini", c.wow_ini);
+        const auto before = outside(scratch_->path(), client, desktop());
+        Outcome r = run(client, c.script);
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_TRUE(contains(r.transcript, c.transcript)) << r.transcript.substr(0, 2000);
+        EXPECT_EQ(outside(scratch_->path(), client, desktop()), before);
+        std::vector<std::string> shortcuts;
+        for (const auto& entry : fs::directory_iterator(desktop()))
+            shortcuts.push_back(entry.path().filename().string());
+        EXPECT_EQ(shortcuts, c.desktop);
     }
 }
 

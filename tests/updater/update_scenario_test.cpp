@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "base/encoding.h"
+#include "tests/services/archives/zip_fixture.h"
 #include "tests/support/fault_http_server.h"
 #include "tests/support/picture.h"
 #include "tests/support/scenario.h"
@@ -207,17 +209,40 @@ TEST_P(Update, AFailedFileArchiveStopsBeforeAnyReplacement) {
     const fs::path dir = server_ / "updates";
     const std::string manifest = publish(dir, files, {"a.txt", "x.dll"}, "2.0");
     const std::string good = read_all(dir / "x.dll.zip");
-    for (const char* fault : {"missing", "damaged", "another entry"}) {
+    // Archives whose headers lie: the entry inflates past its declared size
+    // (with the CRC of the declared part, so that only reading on finds
+    // it), or its CRC is another's.
+    const auto crc_of = [](const std::string& data) {
+        return static_cast<uint32_t>(
+            crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+    };
+    const std::string declared_part = files[1].content.substr(0, 1000);
+    for (const char* fault :
+         {"missing", "damaged", "another entry", "inflates past its size", "CRC lies"}) {
         SCOPED_TRACE(fault);
         fs::remove(dir / "x.dll.zip");
-        if (std::string(fault) == "damaged")
+        const std::string f = fault;
+        if (f == "damaged")
             write_all(dir / "x.dll.zip", good.substr(0, good.size() / 2) + std::string(40, 'q'));
-        else if (std::string(fault) == "another entry")
+        else if (f == "another entry")
             zip_of("y.dll", "other", dir / "x.dll.zip");
+        else if (f == "inflates past its size")
+            test_support::write_bytes(dir / "x.dll.zip",
+                                      archive_fixture::build({{"x.dll", files[1].content, true, 0,
+                                                               crc_of(declared_part), 1000}}));
+        else if (f == "CRC lies")
+            test_support::write_bytes(
+                dir / "x.dll.zip",
+                archive_fixture::build({{"x.dll", files[1].content, true, 0, 0x12345678}}));
         ScenarioResult r = run(script(2));
         EXPECT_TRUE(r.contains("更新文件 'x.dll' 时出错")) << r.transcript;
         EXPECT_FALSE(r.contains(kCompleted)) << r.transcript;
         EXPECT_EQ(snapshot(install_), before);
+        // Not even the work folder holds the refused file.
+        if (fs::exists(install_ / "update")) {
+            for (const auto& entry : fs::recursive_directory_iterator(install_ / "update"))
+                EXPECT_NE(entry.path().filename(), "x.dll") << entry.path();
+        }
     }
     fs::remove(dir / "x.dll.zip");
     write_all(dir / "x.dll.zip", good);

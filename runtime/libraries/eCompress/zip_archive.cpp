@@ -5,13 +5,12 @@
 
 #include <array>
 #include <memory>
-#include <optional>
-#include <set>
 #include <vector>
 
 #include "base/byte_reader.h"
 #include "base/encoding.h"
 #include "base/gbk.h"
+#include "runtime/libraries/eCompress/archive_check.h"
 #include "runtime/libraries/eCompress/system.h"
 
 namespace ecompress {
@@ -22,9 +21,6 @@ constexpr size_t kChunk = 64 * 1024;
 // Entries up to this size are written without the ZIP64 fields, which older
 // readers do not know; deflate may add a little to incompressible data.
 constexpr uint64_t kZip64Threshold = 0xF0000000u;
-// General purpose flag bits of an entry.
-constexpr uLong kFlagEncrypted = 0x0001;
-constexpr uLong kFlagUtf8Name = 0x0800;
 
 // The extended timestamp extra field (header 0x5455) as packing writes it,
 // the same in the local header and the central directory: the last-write
@@ -48,27 +44,6 @@ std::array<uint8_t, kExtendedTimestampSize> store(const ExtendedTimestampField& 
     return bytes;
 }
 
-// The last-write time of an extended timestamp field among an entry's extra
-// fields (a sequence of: u16 header id, u16 data size, data), if one is there
-// and well formed. In a central directory entry the field holds at most the
-// last-write time, right after the flags.
-std::optional<int64_t> extended_last_write(std::span<const uint8_t> extra) {
-    const base::ByteView view(extra);
-    size_t at = 0;
-    while (view.has(at, 4)) {
-        const uint16_t id = *view.u16(at);
-        const uint16_t size = *view.u16(at + 2);
-        auto data = view.slice(at + 4, size);
-        if (!data)
-            return std::nullopt;
-        if (id == kExtendedTimestampId && size >= 5 &&
-            ((*data)[0] & kExtendedTimestampHasLastWrite) != 0)
-            return static_cast<int64_t>(base::load_le32(data->data() + 1));
-        at += 4 + size;
-    }
-    return std::nullopt;
-}
-
 base::Failure<Problem> problem(std::string_view entry, std::string why) {
     return base::fail(Problem{std::string(entry), std::move(why)});
 }
@@ -84,137 +59,19 @@ bool is_device_name(std::string_view name) {
            upper[3] >= '1' && upper[3] <= '9';
 }
 
-std::string fold_case(std::string_view name) {
-    std::string folded;
-    base::for_each_gbk_char(name, [&](size_t offset, size_t length) {
-        char c = name[offset];
-        if (length == 1 && c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        folded += c;
-        if (length == 2)
-            folded += name[offset + 1];
-    });
-    return folded;
-}
-
 struct UnzipCloser {
     void operator()(void* file) const { unzClose(file); }
 };
 using UnzipHandle = std::unique_ptr<void, UnzipCloser>;
 
-// One entry to write, as the central directory gives it.
-struct PlannedEntry {
-    std::string name;  // GBK
-    NativePath target;
-    unz64_file_pos position{};
-    uint64_t size = 0;
-    int64_t last_write = 0;
-};
-
-Result<std::vector<PlannedEntry>> plan(unzFile zip, const NativePath& folder) {
-    std::vector<PlannedEntry> entries;
-    std::set<std::string> names;
-    int status = unzGoToFirstFile(zip);
-    while (status == UNZ_OK) {
-        unz_file_info64 info;
-        if (unzGetCurrentFileInfo64(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK)
-            return problem("", "the central directory is damaged");
-        // One byte more than the name, for the zero that minizip puts behind it.
-        std::string raw(info.size_filename + 1, '\0');
-        std::vector<uint8_t> extra(info.size_file_extra);
-        if (unzGetCurrentFileInfo64(zip, &info, raw.data(), static_cast<uLong>(raw.size()),
-                                    extra.empty() ? nullptr : extra.data(),
-                                    static_cast<uLong>(extra.size()), nullptr, 0) != UNZ_OK)
-            return problem("", "the central directory is damaged");
-        raw.resize(info.size_filename);
-
-        std::string name = raw;
-        if ((info.flag & kFlagUtf8Name) != 0) {
-            auto gbk = base::utf8_to_gbk(raw);
-            if (!gbk)
-                return problem(raw, "the name is not UTF-8 or has no GBK form");
-            name = *gbk;
-        }
-        if (!is_plain_name(name))
-            return problem(raw, "not a plain file name");
-        if ((info.flag & kFlagEncrypted) != 0)
-            return problem(raw, "encrypted");
-        if (info.compression_method != 0 && info.compression_method != Z_DEFLATED)
-            return problem(raw,
-                           "compressed with method " + std::to_string(info.compression_method));
-        if (!names.insert(fold_case(name)).second)
-            return problem(raw, "the name comes twice");
-        auto native_name = native_path(name);
-        if (!native_name)
-            return problem(raw, "not a plain file name");
-
-        PlannedEntry entry;
-        entry.name = name;
-        entry.target = join(folder, *native_name);
-        // A file cannot replace a folder: found now, nothing is written.
-        if (is_folder(entry.target))
-            return problem(raw, "a folder has this name");
-        entry.size = info.uncompressed_size;
-        if (unzGetFilePos64(zip, &entry.position) != UNZ_OK)
-            return problem(raw, "the central directory is damaged");
-        if (auto time = extended_last_write(extra)) {
-            entry.last_write = *time;
-        } else {
-            const LocalTime dos{
-                static_cast<int>(info.tmu_date.tm_year), static_cast<int>(info.tmu_date.tm_mon) + 1,
-                static_cast<int>(info.tmu_date.tm_mday), static_cast<int>(info.tmu_date.tm_hour),
-                static_cast<int>(info.tmu_date.tm_min),  static_cast<int>(info.tmu_date.tm_sec)};
-            auto time_from_dos = from_local_time(dos);
-            if (!time_from_dos)
-                return problem(raw, "the DOS time is not a time");
-            entry.last_write = *time_from_dos;
-        }
-        entries.push_back(std::move(entry));
-        status = unzGoToNextFile(zip);
-    }
-    if (status != UNZ_END_OF_LIST_OF_FILE)
-        return problem("", "the central directory is damaged");
-    return entries;
-}
-
-// Inflates one entry into a temporary file beside its target, never past
-// the size that the directory declares.
-Result<std::unique_ptr<PendingFile>> extract(unzFile zip, const PlannedEntry& entry) {
-    if (unzGoToFilePos64(zip, &entry.position) != UNZ_OK || unzOpenCurrentFile(zip) != UNZ_OK)
-        return problem(entry.name, "the entry cannot be read");
-    auto pending = PendingFile::create_beside(entry.target);
-    if (!pending) {
-        unzCloseCurrentFile(zip);
+// Inflates one checked entry into a temporary file beside its target.
+Result<std::unique_ptr<PendingFile>> extract(unzFile zip, const CheckedEntry& entry,
+                                             const NativePath& target) {
+    auto pending = PendingFile::create_beside(target);
+    if (!pending)
         return problem(entry.name, "cannot write into the folder");
-    }
-    std::vector<uint8_t> buffer(kChunk);
-    uint64_t total = 0;
-    for (;;) {
-        const int got =
-            unzReadCurrentFile(zip, buffer.data(), static_cast<unsigned>(buffer.size()));
-        if (got < 0) {
-            unzCloseCurrentFile(zip);
-            return problem(entry.name, "the data is damaged");
-        }
-        if (got == 0)
-            break;
-        total += static_cast<uint64_t>(got);
-        if (total > entry.size) {
-            unzCloseCurrentFile(zip);
-            return problem(entry.name, "more data than its declared size");
-        }
-        if (!pending->write(buffer.data(), static_cast<size_t>(got))) {
-            unzCloseCurrentFile(zip);
-            return problem(entry.name, "cannot write into the folder");
-        }
-    }
-    const int closed = unzCloseCurrentFile(zip);
-    if (total != entry.size)
-        return problem(entry.name, "less data than its declared size");
-    if (closed == UNZ_CRCERROR)
-        return problem(entry.name, "CRC mismatch");
-    if (closed != UNZ_OK)
-        return problem(entry.name, "the data is damaged");
+    TRY(read_entry(zip, entry,
+                   [&](const uint8_t* data, size_t size) { return pending->write(data, size); }));
     if (!pending->close() || !pending->set_last_write(entry.last_write))
         return problem(entry.name, "cannot write into the folder");
     return pending;
@@ -348,20 +205,32 @@ Result<void> unpack(std::string_view archive, std::string_view folder) {
     auto native_folder = native_path(folder);
     if (!native_archive || !native_folder || native_archive->empty() || native_folder->empty())
         return problem("", "the path is not GBK");
-    if (!regular_file(*native_archive))
+    const auto archive_facts = regular_file(*native_archive);
+    if (!archive_facts)
         return problem("", "no such archive");
     zlib_filefunc64_def functions;
     fill_file_functions(&functions);
     UnzipHandle zip(unzOpen2_64(native_archive->c_str(), &functions));
     if (!zip)
         return problem("", "not a ZIP archive");
-    // Every entry is judged before anything is written.
-    auto entries = TRY(plan(zip.get(), *native_folder));
+    // The whole archive is judged before anything is written.
+    const std::vector<CheckedEntry> entries =
+        TRY(check_archive(zip.get(), archive_facts->size, kUnpackLimits));
+    std::vector<NativePath> targets;
+    for (const CheckedEntry& entry : entries) {
+        auto native_name = native_path(entry.name);
+        if (!native_name)
+            return problem(entry.stored_name, "not a plain file name");
+        targets.push_back(join(*native_folder, *native_name));
+        // A file cannot replace a folder.
+        if (is_folder(targets.back()))
+            return problem(entry.stored_name, "a folder has this name");
+    }
     if (!make_folders(*native_folder))
         return problem("", "the folder cannot be made");
     std::vector<std::unique_ptr<PendingFile>> written;
-    for (const PlannedEntry& entry : entries)
-        written.push_back(TRY(extract(zip.get(), entry)));
+    for (size_t i = 0; i < entries.size(); ++i)
+        written.push_back(TRY(extract(zip.get(), entries[i], targets[i])));
     for (size_t i = 0; i < written.size(); ++i) {
         if (!written[i]->commit())
             return problem(entries[i].name, "cannot replace the file");

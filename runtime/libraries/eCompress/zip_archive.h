@@ -5,17 +5,14 @@
 // in an extended timestamp field. The archive is written beside its target
 // and renamed over it once complete.
 //
-// Unpacking first reads the whole central directory and refuses the archive
-// before anything is written when an entry is not a plain name (a folder
-// part, "..", an absolute path, a drive, a character Windows cannot take in
-// a name, a device name, or bytes that are not GBK), is encrypted, uses a
-// method other than stored or deflate, repeats another entry's name, or
-// names a folder that is there.
-// Every entry is then inflated into a temporary file beside its target, no
-// further than its declared size, and checked against that size and its
-// CRC; only when all of them are sound are they renamed into place. Each
-// written file gets the entry's time: the extended timestamp when present,
-// else the DOS time read as local time.
+// Unpacking first judges the whole archive without writing anything
+// (archive_check.h: names, methods, declared sizes and limits, where each
+// entry's data lies, and every entry inflated to its end and checked against
+// its declared size and CRC), and refuses it when an entry names a folder
+// that is there. Only then is every entry inflated into a temporary file
+// beside its target, with the same checks, and when all of them are sound
+// they are renamed into place. Each written file gets the entry's time: the
+// extended timestamp when present, else the DOS time read as local time.
 #pragma once
 
 #include <cstdint>

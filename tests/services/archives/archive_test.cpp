@@ -258,7 +258,10 @@ TEST_F(Archives, UnpackWritesEveryEntryWithItsTime) {
     dos_only.dos_date = static_cast<uint16_t>((2020 - 1980) << 9 | 2 << 5 | 29);
     dos_only.dos_time = static_cast<uint16_t>(23 << 11 | 59 << 5 | 58 / 2);
     Entry utf8{"名单.txt", "", false, 0x0800};
-    make_archive("a.zip", {stamped, dos_only, utf8});
+    // Some writers give an empty deflated file no stream at all.
+    Entry no_stream{"void.dat", "", true};
+    no_stream.stored = "";
+    make_archive("a.zip", {stamped, dos_only, utf8, no_stream});
 
     ASSERT_TRUE(unpack(in_dir("a.zip"), dir_.path().string()));
     EXPECT_EQ(read_text(dir_ / "ok.txt"), "with extended time");
@@ -271,7 +274,8 @@ TEST_F(Archives, UnpackWritesEveryEntryWithItsTime) {
     EXPECT_EQ(mtime(dir_ / "乗说明.txt"), mktime(&local));
     EXPECT_EQ(read_text(dir_ / "名单.txt"), "");
     EXPECT_EQ(listing(dir_.path()),
-              (std::vector<std::string>{"a.zip", "ok.txt", "乗说明.txt", "名单.txt"}));
+              (std::vector<std::string>{"a.zip", "ok.txt", "void.dat", "乗说明.txt", "名单.txt"}));
+    EXPECT_EQ(read_text(dir_ / "void.dat"), "");
 }
 
 // An archive with one entry that may not be written is refused whole: the
@@ -332,24 +336,120 @@ TEST_F(Archives, HostileEntriesRefuseTheWholeArchive) {
     EXPECT_EQ(listing(dir_ / "good"), (std::vector<std::string>{"ok.txt", "x"}));
 }
 
-// An entry whose data inflates beyond its declared size is cut there: with
-// the CRC of the whole data it is refused, with the CRC of the declared part
-// exactly that part is written.
-TEST_F(Archives, InflatingStopsAtTheDeclaredSize) {
-    const std::string whole(4 << 20, 'z');
-    const uint32_t declared = 1000;
-    const std::string part = whole.substr(0, declared);
-    const auto crc = [](const std::string& data) {
-        return static_cast<uint32_t>(
-            crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
-    };
-    make_archive("bomb.zip", {{"bomb", whole, true, 0, crc(whole), declared}});
-    EXPECT_FALSE(unpack(in_dir("bomb.zip"), in_dir("out1")));
-    EXPECT_EQ(listing(dir_ / "out1"), std::vector<std::string>{});
+void patch32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
 
-    make_archive("cut.zip", {{"bomb", whole, true, 0, crc(part), declared}});
-    EXPECT_TRUE(unpack(in_dir("cut.zip"), in_dir("out2")));
-    EXPECT_EQ(read_text(dir_ / "out2" / "bomb"), part);
+uint32_t crc_of(const std::string& data) {
+    return static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
+}
+
+// Archives whose headers lie about an entry's data are refused before the
+// first byte is written: not the folder, not the sound entry before it, not
+// the part of the lying entry up to its declared size.
+TEST_F(Archives, LyingEntriesAreRefusedBeforeAnythingIsWritten) {
+    const std::string whole(4 << 20, 'z');
+    const std::string part = whole.substr(0, 1000);
+    const std::string text = "some text that deflate can shorten, some text that deflate can";
+    std::string noise(64 << 10, '\0');  // what deflate cannot shorten
+    uint32_t state = 1;
+    for (char& c : noise) {
+        state = state * 1664525u + 1013904223u;
+        c = static_cast<char>(state >> 24);
+    }
+    const auto stored_as = [](Entry entry, std::string stored) {
+        entry.stored = std::move(stored);
+        return entry;
+    };
+    struct Case {
+        const char* what;
+        Entry entry;
+        const char* why;
+    };
+    const Case cases[] = {
+        {"inflates past its size, CRC of the whole",
+         {"bomb", whole, true, 0, crc_of(whole), 1000},
+         "more data than its declared size"},
+        {"inflates past its size, CRC of the declared part",
+         {"bomb", whole, true, 0, crc_of(part), 1000},
+         "more data than its declared size"},
+        {"stored, more than its size",
+         {"s", text, false, 0, std::nullopt, 10},
+         "more data than its declared size"},
+        {"stored, less than its size",
+         {"s", text, false, 0, std::nullopt, 99},
+         "less data than its declared size"},
+        {"deflated, less than its size",
+         {"d", whole, true, 0, crc_of(whole), (4 << 20) + 1},
+         "less data than its declared size"},
+        {"a size deflate cannot reach",
+         {"d", text, true, 0, std::nullopt, 50u << 20},
+         "its declared size is more than its data can hold"},
+        {"CRC of other data", {"c", whole, true, 0, crc_of(part)}, "CRC mismatch"},
+        {"stored, CRC of other data", {"c", text, false, 0, 0x12345678}, "CRC mismatch"},
+        {"bytes after the end of its stream",
+         stored_as({"t", text, true}, archive_fixture::deflated(text) + "trailing"),
+         "the data is damaged"},
+        {"a stream cut short",
+         stored_as({"t", noise, true},
+                   archive_fixture::deflated(noise).substr(0, noise.size() / 2)),
+         "less data than its declared size"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        make_archive("lie.zip", {{"ok.txt", "fine", true}, c.entry});
+        fs::remove(dir_ / "transcript");
+        EXPECT_FALSE(unpack(in_dir("lie.zip"), in_dir("out")));
+        EXPECT_FALSE(fs::exists(dir_ / "out"));
+        const std::string line = read_text(dir_ / "transcript");
+        EXPECT_NE(line.find(std::string("why=\"") + c.why + "\""), std::string::npos) << line;
+    }
+}
+
+// Where entries' data lies: inside the archive, and no byte in two entries
+// (entries that share their data inflate it once each).
+TEST_F(Archives, EntriesWhoseDataOverlapsOrLiesOutsideAreRefused) {
+    const std::string data(3000, 'q');
+    // The central directory's n-th entry.
+    const auto directory_entry = [](const std::vector<uint8_t>& bytes, int n) {
+        size_t at = 0;
+        for (int seen = -1; at + 4 <= bytes.size(); ++at) {
+            if (bytes[at] == 'P' && bytes[at + 1] == 'K' && bytes[at + 2] == 1 &&
+                bytes[at + 3] == 2 && ++seen == n)
+                break;
+        }
+        return at;
+    };
+    struct Case {
+        const char* what;
+        void (*change)(std::vector<uint8_t>& bytes, size_t second_entry);
+        const char* why;
+    };
+    const Case cases[] = {
+        {"two entries of one local header",
+         [](std::vector<uint8_t>& bytes, size_t second) { patch32(bytes, second + 42, 0); },
+         "its data overlaps another entry's"},
+        {"data running past the end",
+         [](std::vector<uint8_t>& bytes, size_t second) {
+             const size_t local = bytes[second + 42] | bytes[second + 43] << 8;
+             patch32(bytes, local + 18, 0x10000000);   // compressed size, local header
+             patch32(bytes, second + 20, 0x10000000);  // and central directory
+         },
+         "its data lies outside the archive"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint8_t> bytes = archive_fixture::build({{"a", data, true}, {"b", data, true}});
+        c.change(bytes, directory_entry(bytes, 1));
+        test_support::write_bytes(dir_ / "bad.zip", bytes);
+        fs::remove(dir_ / "transcript");
+        EXPECT_FALSE(unpack(in_dir("bad.zip"), in_dir("out")));
+        EXPECT_FALSE(fs::exists(dir_ / "out"));
+        const std::string line = read_text(dir_ / "transcript");
+        EXPECT_NE(line.find(std::string("why=\"") + c.why + "\""), std::string::npos) << line;
+    }
 }
 
 TEST_F(Archives, WhatIsNotAnArchiveIsRefused) {

@@ -22,6 +22,8 @@ struct Entry {
     uint16_t dos_time = 0;       // hour << 11 | minute << 5 | second / 2
     uint16_t dos_date = 0x21;    // (year - 1980) << 9 | month << 5 | day: 1980-01-01
     std::vector<uint8_t> extra;  // extra fields, in both headers
+    // The entry's stored bytes instead of `data` (deflated when asked).
+    std::optional<std::string> stored;
 };
 
 inline void put16(std::vector<uint8_t>& out, uint32_t v) {
@@ -62,7 +64,7 @@ inline std::vector<uint8_t> build(const std::vector<Entry>& entries) {
     std::vector<uint8_t> out;
     std::vector<uint8_t> directory;
     for (const Entry& e : entries) {
-        const std::string stored = e.deflate ? deflated(e.data) : e.data;
+        const std::string stored = e.stored.value_or(e.deflate ? deflated(e.data) : e.data);
         const uint32_t crc = e.claimed_crc.value_or(static_cast<uint32_t>(crc32(
             0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size()))));
         const uint32_t size = e.claimed_size.value_or(static_cast<uint32_t>(e.data.size()));

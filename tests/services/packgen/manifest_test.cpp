@@ -84,6 +84,23 @@ TEST(Manifest, LetterCaseIsFoldedOutsideTwoByteCharacters) {
     EXPECT_TRUE(common::equal_folded("Ab\x81\x41", "aB\x81\x41"));
 }
 
+// A header's name ends at the line's last ']' of its own: file names may
+// hold ']', and a two-byte character may end in 0x5D. A line without one is
+// no header, so its key stays in the section before.
+TEST(Manifest, SectionNamesEndAtTheirLastBracket) {
+    Manifest m;
+    m.add_file("a]b.txt", "\\a]b.txt", "t1");
+    m.add_file("\x81\x5D.dat", "\\\x81\x5D.dat", "t2");
+    TextBuffer out;
+    m.render(out);
+    Manifest read;
+    parse(read, std::string(out.c_str()) + "[open=no header\r\n");
+    EXPECT_EQ(value(read, "a]b.txt", "文件路径"), "\\a]b.txt");
+    EXPECT_EQ(value(read, "\x81\x5D.dat", "文件日期"), "t2");
+    EXPECT_EQ(value(read, "\x81\x5D.dat", "[open"), "no header");
+    EXPECT_EQ(value(read, "a", "文件名"), "<missing>");
+}
+
 // Writing: sections and keys in the order of their first write, the version
 // last, a section met again (names that differ in letter case) updated in
 // place, CR LF lines.
