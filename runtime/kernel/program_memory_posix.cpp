@@ -4,7 +4,9 @@
 
 namespace kernel {
 
-StackExtent current_stack() {
+namespace {
+
+StackExtent ask_stack() {
     pthread_attr_t attributes;
     if (pthread_getattr_np(pthread_self(), &attributes) != 0)
         return {};
@@ -16,6 +18,16 @@ StackExtent current_stack() {
         return {};
     const auto begin = reinterpret_cast<uintptr_t>(low);
     return {begin, begin + size};
+}
+
+}  // namespace
+
+// Asked once per thread: for the main thread glibc reads the whole of
+// /proc/self/maps to answer, which every argument check of every kernel
+// command would pay again, and a thread's stack extent does not change.
+StackExtent current_stack() {
+    thread_local const StackExtent extent = ask_stack();
+    return extent;
 }
 
 }  // namespace kernel
