@@ -112,53 +112,165 @@ bool build_installed_manifest(const char* folder) {
     return rt::write_file(path.c_str(), text.c_str());
 }
 
-void remove_moved_aside(const char* folder) {
-    TextBuffer manifest;
-    common::join_path(manifest, folder, common::kManifestName);
-    rt::LineReader lines(manifest.c_str());
-    rt::Text line;
-    constexpr char kPathKey[] = "文件路径=";
-    while (lines.next(line)) {
-        if (!starts_with(line.c_str(), kPathKey))
-            continue;
-        // Only names inside the installation, as the replacement made them.
-        const char* relative = line.c_str() + sizeof kPathKey - 1;
-        const char* name = relative;
-        for (const char* at = relative; *at != '\0'; at += common::gbk_char_length(at)) {
-            if (*at == '\\')
-                name = at + 1;
+namespace {
+
+// The names the runtime gives the temporary file that a copy or a write
+// fills beside its target before renaming it over the target; a process
+// killed in between leaves it behind.
+constexpr char kRuntimeTemporaries[] = ".wjrt-tmp-*";
+
+// Aside name number `n` of `target`: the suffix, then the digit n > 0.
+void aside_name(TextBuffer& aside, const char* target, int32_t n) {
+    aside.clear();
+    aside << target << kAsideSuffix;
+    if (n > 0)
+        aside << static_cast<int64_t>(n);
+}
+
+void on_temporary(void*, const char* folder, const char* name) {
+    TextBuffer file;
+    file << folder << name;
+    rt::delete_file(file.c_str());
+}
+
+// Takes back or removes what a replacement left, file by file.
+struct Repair {
+    const char* folder;
+    TextBuffer cleared;  // the folders already rid of temporaries, one per line
+
+    // Whether the first `length` bytes of `path` were cleared; noted if not.
+    bool seen(const char* path, uint32_t length) {
+        const char* at = cleared.c_str();
+        while (*at != '\0') {
+            const char* end = at;
+            while (*end != '\n')
+                ++end;
+            if (static_cast<uint32_t>(end - at) == length) {
+                uint32_t i = 0;
+                while (i < length && at[i] == path[i])
+                    ++i;
+                if (i == length)
+                    return true;
+            }
+            at = end + 1;
         }
-        if (!safe_entry(name, relative))
-            continue;
+        cleared.append(path, length);
+        cleared << '\n';
+        return false;
+    }
+
+    void clear_temporaries(const char* path, uint32_t length) {
+        if (seen(path, length))
+            return;
+        TextBuffer in_folder;
+        in_folder.append(path, length);
+        common::walk_files(in_folder.c_str(), kRuntimeTemporaries, false, on_temporary, nullptr);
+    }
+
+    void entry(const char* relative) {
+        TextBuffer target;
+        target << folder << relative;
+        // The newest aside is the last of the row (older ones were in use).
+        int32_t newest = -1;
         for (int32_t n = 0; n < 10; ++n) {
             TextBuffer aside;
-            aside << folder << relative << kAsideSuffix;
-            if (n > 0)
-                aside << static_cast<int64_t>(n);
-            if (!rt::file_exists(aside.c_str()))
-                break;
-            rt::delete_file(aside.c_str());
+            aside_name(aside, target.c_str(), n);
+            if (rt::file_exists(aside.c_str()))
+                newest = n;
+        }
+        for (int32_t n = 0; n <= newest; ++n) {
+            TextBuffer aside;
+            aside_name(aside, target.c_str(), n);
+            // A missing target was moved aside by a replacement that ended
+            // before the new file came: its old content goes back.
+            if (n == newest && !rt::file_exists(target.c_str()))
+                rt::move_file(aside.c_str(), target.c_str());
+            else
+                rt::delete_file(aside.c_str());
+        }
+        uint32_t name_at = 0;
+        for (uint32_t i = 0; target.c_str()[i] != '\0';
+             i += common::gbk_char_length(target.c_str() + i)) {
+            if (target.c_str()[i] == '\\')
+                name_at = i + 1;
+        }
+        clear_temporaries(target.c_str(), name_at);
+    }
+
+    // Every safe "文件路径" of the manifest at `path`.
+    void entries_of(const char* path) {
+        rt::LineReader lines(path);
+        rt::Text line;
+        constexpr char kPathKey[] = "文件路径=";
+        while (lines.next(line)) {
+            if (!starts_with(line.c_str(), kPathKey))
+                continue;
+            // Only names inside the installation, as the replacement made them.
+            const char* relative = line.c_str() + sizeof kPathKey - 1;
+            const char* name = relative;
+            for (const char* at = relative; *at != '\0'; at += common::gbk_char_length(at)) {
+                if (*at == '\\')
+                    name = at + 1;
+            }
+            if (safe_entry(name, relative))
+                entry(relative);
         }
     }
+};
+
+}  // namespace
+
+void remove_moved_aside(const char* folder) {
+    Repair repair{folder, {}};
+    TextBuffer root;
+    root << folder << '\\';
+    // The installed manifest is written through a temporary too.
+    repair.clear_temporaries(root.c_str(), root.length());
+    TextBuffer manifest;
+    common::join_path(manifest, folder, common::kManifestName);
+    repair.entries_of(manifest.c_str());
+    // A replacement cut short leaves the downloaded manifest in the work
+    // folder, which also lists the files new in its release.
+    TextBuffer downloaded;
+    downloaded << root.c_str() << common::kWorkFolderName << '\\' << common::kManifestName;
+    repair.entries_of(downloaded.c_str());
 }
 
 namespace {
 
-// Moves `target` aside to a free name beside it; false when it cannot be.
-bool move_aside(const char* target, TextBuffer& aside) {
+// Keeps a copy of `target`'s content under a free aside name beside it,
+// for taking the replacement back; false when it cannot be made.
+bool keep_aside(const char* target, TextBuffer& aside) {
     for (int32_t n = 0; n < 10; ++n) {
-        aside.clear();
-        aside << target << kAsideSuffix;
-        if (n > 0)
-            aside << static_cast<int64_t>(n);
+        aside_name(aside, target, n);
         // One left by an earlier update that was in use then.
         if (rt::file_exists(aside.c_str()) && !rt::delete_file(aside.c_str()))
             continue;
-        if (rt::move_file(target, aside.c_str()))
+        if (rt::copy_file(target, aside.c_str()))
             return true;
         break;
     }
     aside.clear();
+    return false;
+}
+
+// Puts the new content over an existing target. The copy goes through a
+// temporary file renamed over the target, so the target holds its old or
+// its whole new content at every moment. Windows refuses that rename for a
+// running program's file, which can only be renamed itself: then the
+// target takes the aside's place and the new file the free name; an end in
+// between is mended at the next start (remove_moved_aside).
+bool replace_existing(Replacement& file) {
+    if (!keep_aside(file.target, file.aside))
+        return false;
+    if (rt::copy_file(file.source, file.target))
+        return true;
+    if (rt::delete_file(file.aside.c_str()) && rt::move_file(file.target, file.aside.c_str())) {
+        if (rt::copy_file(file.source, file.target))
+            return true;
+        rt::move_file(file.aside.c_str(), file.target);
+    }
+    file.aside.clear();
     return false;
 }
 
@@ -192,6 +304,8 @@ bool make_folders(Replacement& file) {
 }
 
 void put_back(Replacement& file) {
+    // Renames only, which need no room: a full disk does not keep the old
+    // content from coming back.
     rt::delete_file(file.target);
     if (!file.aside.empty())
         rt::move_file(file.aside.c_str(), file.target);
@@ -212,12 +326,8 @@ int32_t replace_files(Replacement* files, int32_t count) {
         if (rt::file_size(file.source) >= 0) {
             if (!rt::file_exists(file.target)) {
                 placed = make_folders(file) && rt::copy_file(file.source, file.target);
-            } else if (rt::file_size(file.target) >= 0 && move_aside(file.target, file.aside)) {
-                placed = rt::copy_file(file.source, file.target);
-                if (!placed) {
-                    rt::move_file(file.aside.c_str(), file.target);
-                    file.aside.clear();
-                }
+            } else if (rt::file_size(file.target) >= 0) {
+                placed = replace_existing(file);
             }
         }
         if (!placed) {

@@ -11,8 +11,9 @@
 
 namespace updater {
 
-// The suffix of a file moved aside because it was in use; a digit follows
-// when an older one of the same name could not be removed yet.
+// The suffix of the old content kept beside a replaced file until the
+// replacement is recorded; a digit follows when an older one of the same
+// name, in use then, could not be removed yet.
 inline constexpr char kAsideSuffix[] = ".update-old";
 
 // Whether a listed entry of the downloaded manifest can be used as it is: the
@@ -29,8 +30,12 @@ int64_t size_value(const char* text);
 // `folder` (no final separator), with the version "未知".
 bool build_installed_manifest(const char* folder);
 
-// Removes the files that an earlier replacement moved aside and that were
-// still in use then, for every file the installed manifest lists.
+// Mends what an earlier replacement left, for every file that the installed
+// manifest or a downloaded manifest left in the work folder lists: an aside
+// whose target is missing (the replacement ended between the two renames of
+// a file in use) goes back, every other aside is removed (what is still in
+// use stays), and the runtime's temporaries of a copy cut short go from the
+// folders of those files and of "up.dat".
 void remove_moved_aside(const char* folder);
 
 // One listed file to put in place: the unpacked file, its target, and what
@@ -39,13 +44,15 @@ struct Replacement {
     const char* source = nullptr;  // the unpacked file in the work folder
     const char* target = nullptr;  // the installed file it replaces
     uint32_t root_length = 0;      // bytes of the updater folder at the start of `target`
-    common::TextBuffer aside;      // where the old target was moved; empty when none
+    common::TextBuffer aside;      // where the old content is kept; empty when none
     common::TextBuffer created;    // the outermost folder made for the target; empty when none
 };
 
-// Puts every source over its target. A target that exists is first moved
-// aside in its folder (a running program's file can be), and the folders of
-// a new one are made, so every step can be taken back. When a step fails,
+// Puts every source over its target, each at once (a target holds its old
+// or its whole new content at every moment, also when the process is
+// killed; a new file is there whole or not at all). The old content of a
+// target is first kept aside in its folder, and the folders of a new one are
+// made, so every step can be taken back. When a step fails,
 // every target already replaced gets its old file back (a new one and the
 // folders made for it are removed) and the index of the failing entry is
 // the result; -1 when all are in place.

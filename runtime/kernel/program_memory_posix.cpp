@@ -1,16 +1,14 @@
 #include <pthread.h>
 
-#include <mutex>
-
 #include "runtime/kernel/program_memory.h"
 
 namespace kernel {
 
 namespace {
 
-StackExtent stack_of(pthread_t thread) {
+StackExtent ask_stack() {
     pthread_attr_t attributes;
-    if (pthread_getattr_np(thread, &attributes) != 0)
+    if (pthread_getattr_np(pthread_self(), &attributes) != 0)
         return {};
     void* low = nullptr;
     size_t size = 0;
@@ -24,18 +22,12 @@ StackExtent stack_of(pthread_t thread) {
 
 }  // namespace
 
-// Every argument check asks for the stack, and for the main thread glibc
-// answers by reading /proc/self/maps: a list of 100,000 rows took minutes.
-// A thread's stack does not move while it lives and live stacks do not
-// overlap, so the last answer holds as long as this frame lies inside it.
+// Asked once per thread: for the main thread glibc reads the whole of
+// /proc/self/maps to answer, which every argument check of every kernel
+// command would pay again, and a thread's stack extent does not change.
 StackExtent current_stack() {
-    static std::mutex mutex;
-    static StackExtent cached;
-    const auto here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
-    std::lock_guard lock(mutex);
-    if (here < cached.low || here >= cached.high)
-        cached = stack_of(pthread_self());
-    return cached;
+    thread_local const StackExtent extent = ask_stack();
+    return extent;
 }
 
 }  // namespace kernel

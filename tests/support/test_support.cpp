@@ -145,8 +145,9 @@ int spawn(const std::vector<std::string>& argv, const std::vector<std::string>& 
 
 }  // namespace
 
-int start(const std::vector<std::string>& argv, const std::vector<std::string>& environment) {
-    return spawn(argv, environment, "/dev/null", "/dev/null");
+int start(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+          const fs::path& working_folder) {
+    return spawn(argv, environment, "/dev/null", "/dev/null", working_folder);
 }
 
 int wait_for(int pid, int timeout_seconds) {

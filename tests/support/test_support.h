@@ -61,8 +61,10 @@ struct RunResult {
 RunResult run(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
               int timeout_seconds = 60, const fs::path& working_folder = {});
 
-// Starts argv without waiting; gives the process id.
-int start(const std::vector<std::string>& argv, const std::vector<std::string>& environment);
+// Starts argv without waiting (in `working_folder` when one is given); gives
+// the process id.
+int start(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
+          const fs::path& working_folder = {});
 // Waits for a process started with start(), at most `timeout_seconds`.
 int wait_for(int pid, int timeout_seconds = 60);
 
