@@ -39,7 +39,8 @@ TEST(ShortcutName, RefusedBytesDevicesAndGbkCharacters) {
         {"lpt9 .x", "_lpt9 .x.lnk"},
         {"COM10", "COM10.lnk"},
         {"CONSOLE", "CONSOLE.lnk"},
-        {"COM0", "COM0.lnk"},
+        {"COM0", "_COM0.lnk"},
+        {"conout$", "_conout$.lnk"},
         // Second bytes '\' and '|' inside a character stay.
         {"\x81\x5C\x81\x7C", "\x81\x5C\x81\x7C.lnk"},
         // A lead byte before what cannot be a second byte stands alone, and

@@ -18,6 +18,24 @@ std::optional<std::string> gbk_folder(std::wstring path) {
     return from_system_path(path);
 }
 
+// Waits for `process` to end while the program's windows keep painting
+// themselves: a launcher that waits for the updater stays drawn when it is
+// covered and shown again, instead of turning white and "not responding".
+// Only paint messages are served, so no click or key reaches the waiting
+// program; messages sent by other threads are served by the wait itself.
+bool wait_painting(HANDLE process) {
+    for (;;) {
+        const DWORD woke = MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_PAINT);
+        if (woke == WAIT_OBJECT_0)
+            return true;
+        if (woke != WAIT_OBJECT_0 + 1)
+            return false;
+        MSG message;
+        while (PeekMessageW(&message, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE | PM_QS_PAINT))
+            DispatchMessageW(&message);
+    }
+}
+
 }  // namespace
 
 int32_t run(std::string_view gbk_command_line, bool wait) {
@@ -39,8 +57,7 @@ int32_t run(std::string_view gbk_command_line, bool wait) {
     int32_t result = 0;
     if (wait) {
         DWORD code = 0;
-        if (WaitForSingleObject(started.hProcess, INFINITE) != WAIT_OBJECT_0 ||
-            !GetExitCodeProcess(started.hProcess, &code))
+        if (!wait_painting(started.hProcess) || !GetExitCodeProcess(started.hProcess, &code))
             code = static_cast<DWORD>(-1);
         result = static_cast<int32_t>(code);
     }

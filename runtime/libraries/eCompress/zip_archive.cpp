@@ -48,15 +48,21 @@ base::Failure<Problem> problem(std::string_view entry, std::string why) {
     return base::fail(Problem{std::string(entry), std::move(why)});
 }
 
+// The names Windows opens as devices, in any letter case and before any dot;
+// blanks before the dot do not count ("NUL .txt" is the device too). The
+// same rule as the programs' own name checks (common::device_name).
 bool is_device_name(std::string_view name) {
-    const std::string_view stem = name.substr(0, name.find('.'));
+    std::string_view stem = name.substr(0, name.find('.'));
+    while (!stem.empty() && stem.back() == ' ')
+        stem.remove_suffix(1);
     std::string upper;
     for (char c : stem)
         upper += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-    if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL")
+    if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" || upper == "CONIN$" ||
+        upper == "CONOUT$")
         return true;
     return upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) &&
-           upper[3] >= '1' && upper[3] <= '9';
+           upper[3] >= '0' && upper[3] <= '9';
 }
 
 struct UnzipCloser {
