@@ -634,9 +634,10 @@ int main(int argc, char** argv) {
     const double small = median(g_ms["update/list_3"]);
     if (list > 0 && small > 0)
         std::printf(
-            "  list page, %d sections %8.0f ms (3 sections %.0f ms, ratio %.2f) "
-            "(goal <= 1000 ms): %s\n",
-            kListSections, list, small, list / small, list <= 1000 ? "met" : "MISSED");
+            "  list page, %d sections %8.0f ms, CPU %.0f ms (3 sections %.0f ms, CPU %.0f ms; "
+            "ratio %.2f) (goal <= 1000 ms): %s\n",
+            kListSections, list, median(g_cpu_ms["update/list_20000"]), small,
+            median(g_cpu_ms["update/list_3"]), list / small, list <= 1000 ? "met" : "MISSED");
     fs::remove_all(g_scratch);
     return status;
 }
