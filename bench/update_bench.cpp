@@ -103,22 +103,23 @@ void put32(std::string& out, uint32_t v) {
     put16(out, v >> 16);
 }
 
-// One stored entry, `name`, of `size` bytes that `fill` gives piece by
+// One deflated entry, `name`, of `size` bytes that `fill` gives piece by
 // piece (fill(offset, buffer) fills the buffer with the bytes from offset):
-// the generator's one-entry archive, without compression so that the
-// archive is as large as its file. Gives the archive's size.
+// the generator's one-entry archive. The benchmark's bytes do not shrink, so
+// the archive is as large as its file; Huffman coding only, since matching
+// would find nothing in them. Gives the archive's size.
 template <typename Fill>
-size_t write_stored_zip(const fs::path& out, const std::string& name, size_t size, Fill fill) {
+size_t write_zip(const fs::path& out, const std::string& name, size_t size, Fill fill) {
     constexpr uint32_t kDosTime = 0x0000, kDosDate = 0x576f;  // 2023-11-15
     std::string local;
     put32(local, 0x04034b50);
     put16(local, 20);
     put16(local, 0);  // flags
-    put16(local, 0);  // stored
+    put16(local, 8);  // deflated
     put16(local, kDosTime);
     put16(local, kDosDate);
-    put32(local, 0);  // CRC, written when known
-    put32(local, static_cast<uint32_t>(size));
+    put32(local, 0);  // CRC and packed size, written when known
+    put32(local, 0);
     put32(local, static_cast<uint32_t>(size));
     put16(local, static_cast<uint32_t>(name.size()));
     put16(local, 0);
@@ -128,24 +129,42 @@ size_t write_stored_zip(const fs::path& out, const std::string& name, size_t siz
     if (file == nullptr)
         std::exit(1);
     std::fwrite(local.data(), 1, local.size(), file);
+    z_stream stream{};
+    deflateInit2(&stream, 1, Z_DEFLATED, -15, 8, Z_HUFFMAN_ONLY);
     std::vector<char> buffer(1 << 20);
+    std::vector<unsigned char> packed(deflateBound(&stream, buffer.size()));
     uLong crc = crc32(0, nullptr, 0);
-    for (size_t at = 0; at < size; at += buffer.size()) {
+    size_t packed_size = 0;
+    for (size_t at = 0;;) {
         const size_t n = std::min(buffer.size(), size - at);
         fill(at, std::span<char>(buffer.data(), n));
         crc = crc32(crc, reinterpret_cast<const Bytef*>(buffer.data()), static_cast<uInt>(n));
-        std::fwrite(buffer.data(), 1, n, file);
+        at += n;
+        stream.next_in = reinterpret_cast<Bytef*>(buffer.data());
+        stream.avail_in = static_cast<uInt>(n);
+        const int flush = at == size ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            stream.next_out = packed.data();
+            stream.avail_out = static_cast<uInt>(packed.size());
+            deflate(&stream, flush);
+            const size_t have = packed.size() - stream.avail_out;
+            std::fwrite(packed.data(), 1, have, file);
+            packed_size += have;
+        } while (stream.avail_out == 0);
+        if (flush == Z_FINISH)
+            break;
     }
+    deflateEnd(&stream);
     std::string central;
     put32(central, 0x02014b50);
     put16(central, 20);
     put16(central, 20);
     put16(central, 0);
-    put16(central, 0);
+    put16(central, 8);
     put16(central, kDosTime);
     put16(central, kDosDate);
     put32(central, static_cast<uint32_t>(crc));
-    put32(central, static_cast<uint32_t>(size));
+    put32(central, static_cast<uint32_t>(packed_size));
     put32(central, static_cast<uint32_t>(size));
     put16(central, static_cast<uint32_t>(name.size()));
     put16(central, 0);
@@ -155,7 +174,7 @@ size_t write_stored_zip(const fs::path& out, const std::string& name, size_t siz
     put32(central, 0);
     put32(central, 0);  // the local header's offset
     central += name;
-    const size_t central_at = local.size() + size;
+    const size_t central_at = local.size() + packed_size;
     std::string end;
     put32(end, 0x06054b50);
     put16(end, 0);
@@ -168,9 +187,10 @@ size_t write_stored_zip(const fs::path& out, const std::string& name, size_t siz
     std::fwrite(central.data(), 1, central.size(), file);
     std::fwrite(end.data(), 1, end.size(), file);
     std::fseek(file, 14, SEEK_SET);
-    std::string crc_bytes;
-    put32(crc_bytes, static_cast<uint32_t>(crc));
-    std::fwrite(crc_bytes.data(), 1, 4, file);
+    std::string known;
+    put32(known, static_cast<uint32_t>(crc));
+    put32(known, static_cast<uint32_t>(packed_size));
+    std::fwrite(known.data(), 1, known.size(), file);
     std::fclose(file);
     return central_at + central.size() + end.size();
 }
@@ -187,7 +207,7 @@ void fill_pattern(uint64_t seed, size_t offset, std::span<char> out) {
 }
 
 std::string write_text_zip(const fs::path& out, const std::string& name, const std::string& text) {
-    write_stored_zip(out, name, text.size(), [&](size_t at, std::span<char> buffer) {
+    write_zip(out, name, text.size(), [&](size_t at, std::span<char> buffer) {
         std::memcpy(buffer.data(), text.data() + at, buffer.size());
     });
     return text;
@@ -435,6 +455,52 @@ void libcurl(benchmark::State& state) {
     curl_easy_cleanup(easy);
 }
 
+// The downloader alone: the download program (one transfer per click, the
+// address and save path typed by its script) fetching the same archives,
+// without a transcript, timed from its start to its end.
+void downloader_alone(benchmark::State& state) {
+    const fs::path out = g_scratch / "probe";
+    const fs::path script = g_scratch / "probe.script";
+    {
+        std::ofstream steps(script);
+        for (const auto& [name, size] : g_archives)
+            steps << "type 编辑框_地址 \"" << g_base << "release/" << name << "\"\n"
+                  << "type 编辑框_路径 \"" << (out / name).string() << "\"\n"
+                  << "click 按钮_下载\n";
+        steps << "close\n";
+    }
+    for (auto _ : state) {
+        fs::remove_all(out);
+        fs::create_directories(out);
+        const std::string program = BENCH_DOWNLOAD_PROBE_PATH;
+        std::vector<std::string> variables = {"WJRT_SCRIPT=" + script.string()};
+        std::vector<char*> env;
+        for (char** e = environ; *e != nullptr; ++e)
+            if (std::strncmp(*e, "WJRT_", 5) != 0)
+                env.push_back(*e);
+        for (std::string& v : variables)
+            env.push_back(v.data());
+        env.push_back(nullptr);
+        char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
+        const Clock::time_point start = Clock::now();
+        pid_t pid = -1;
+        int status = 0;
+        if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, env.data()) == 0)
+            waitpid(pid, &status, 0);
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        bool complete = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        for (const auto& [name, size] : g_archives)
+            complete = complete && fs::exists(out / name) && fs::file_size(out / name) == size;
+        if (!complete) {
+            state.SkipWithError("the download program did not fetch every archive");
+            break;
+        }
+        state.SetIterationTime(ms / 1000);
+        g_ms["downloader/alone"].push_back(ms);
+    }
+    fs::remove_all(out);
+}
+
 // One archive of `megabytes`, made for the run and removed after it.
 void large_archive(benchmark::State& state, int megabytes) {
     const std::string key = "update/archive_" + std::to_string(megabytes) + "MB";
@@ -443,8 +509,8 @@ void large_archive(benchmark::State& state, int megabytes) {
     fs::create_directories(dir);
     const std::string name = "large.bin";
     const size_t archive_size =
-        write_stored_zip(dir / (name + ".zip"), name, static_cast<size_t>(megabytes) << 20,
-                         [](size_t at, std::span<char> out) { fill_pattern(7, at, out); });
+        write_zip(dir / (name + ".zip"), name, static_cast<size_t>(megabytes) << 20,
+                  [](size_t at, std::span<char> out) { fill_pattern(7, at, out); });
     write_text_zip(dir / "up.dat.zip", "up.dat",
                    manifest_of({{name, "2023-11-15 00:00:00", archive_size}}, "2.0"));
     const Installation installation(updates, updates, kSteps);
@@ -513,10 +579,10 @@ void publish_release() {
     std::vector<Section> sections;
     for (int i = 0; i < kFiles; ++i) {
         const std::string name = numbered("f", i);
-        const size_t size = write_stored_zip(dir / (name + ".zip"), name, kFileBytes,
-                                             [i](size_t at, std::span<char> out) {
-                                                 fill_pattern(static_cast<uint64_t>(i), at, out);
-                                             });
+        const size_t size =
+            write_zip(dir / (name + ".zip"), name, kFileBytes, [i](size_t at, std::span<char> out) {
+                fill_pattern(static_cast<uint64_t>(i), at, out);
+            });
         g_archives.emplace_back(name + ".zip", size);
         sections.push_back({name, "2023-11-15 00:00:00", size});
     }
@@ -573,6 +639,11 @@ int main(int argc, char** argv) {
             ->Iterations(1)
             ->Repetitions(5)
             ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark("downloader/alone", downloader_alone)
+            ->UseManualTime()
+            ->Iterations(1)
+            ->Repetitions(5)
+            ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark("reference/libcurl", libcurl)
             ->UseManualTime()
             ->Iterations(1)
@@ -620,6 +691,12 @@ int main(int argc, char** argv) {
                     megabytes * 1000 / raw);
         std::printf("  rate ratio %.3f (goal >= 0.8): %s\n", ratio,
                     ratio >= 0.8 ? "met" : "MISSED");
+        const double alone = median(g_ms["downloader/alone"]);
+        if (alone > 0)
+            std::printf(
+                "  the downloader alone (no unpacking, no wizard), start to end "
+                "%8.0f ms  %6.1f MB/s, ratio %.3f\n",
+                alone, megabytes * 1000 / alone, raw / alone);
     }
     for (int size : {100, 500}) {
         const std::string key = "update/archive_" + std::to_string(size) + "MB";
