@@ -6,6 +6,9 @@
 //                           wizard's second Next (the guidance line hidden)
 //                           to the replacement's text, so every download and
 //                           every unpacking of the list
+//   downloader/alone        the same archives fetched by the downloader
+//                           alone: the download program, one transfer per
+//                           click, process start to end, no transcript
 //   reference/libcurl       the same archives fetched by raw libcurl in
 //                           10240-byte ranged requests on one reused handle,
 //                           each written to a file
