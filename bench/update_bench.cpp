@@ -40,6 +40,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -358,15 +359,38 @@ struct Installation {
         const bool spawned =
             posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, env.data()) == 0;
         posix_spawn_file_actions_destroy(&actions);
+        // The peak from the process's own record, read until it ends: the
+        // rusage of wait4 counts the spawning process's peak too, since the
+        // child starts on its memory.
+        std::atomic<bool> ended{false};
+        std::thread sampler([&] {
+            const std::string status_path = "/proc/" + std::to_string(pid) + "/status";
+            while (spawned && !ended.load()) {
+                std::ifstream in(status_path);
+                for (std::string line; std::getline(in, line);)
+                    if (line.rfind("VmHWM:", 0) == 0)
+                        result.peak_kb = std::max(result.peak_kb, std::atol(line.c_str() + 6));
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
         int status = 0;
         rusage usage{};
-        if (spawned)
+        if (spawned) {
+            // Waited for without reaping, so that its record stays readable to
+            // the end.
+            siginfo_t info{};
+            waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT);
+            ended = true;
+            sampler.join();
             wait4(pid, &status, 0, &usage);
+        } else {
+            ended = true;
+            sampler.join();
+        }
         [[maybe_unused]] ssize_t written = write(fd, "\x01\n", 2);
         reader.join();
         close(fd);
         fs::remove(pipe);
-        result.peak_kb = usage.ru_maxrss;
         auto ms_of = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
         result.cpu_ms = ms_of(usage.ru_utime) + ms_of(usage.ru_stime);
         result.ok = spawned && WIFEXITED(status) && WEXITSTATUS(status) == 0;
