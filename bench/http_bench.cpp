@@ -146,6 +146,10 @@ class RateReporter : public benchmark::ConsoleReporter {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (!test_support::NginxServer::installed()) {
+        std::printf("HTTP request object benchmark skipped: nginx is not installed\n");
+        return 0;
+    }
     char scratch_pattern[] = "/tmp/gs-http-bench-XXXXXX";
     if (mkdtemp(scratch_pattern) == nullptr)
         return 1;

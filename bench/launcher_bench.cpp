@@ -66,6 +66,10 @@ void write(const fs::path& path, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (!test_support::NginxServer::installed()) {
+        std::printf("launcher benchmark skipped: nginx is not installed\n");
+        return 0;
+    }
     g_scratch = fs::path(std::getenv("TMPDIR") != nullptr ? std::getenv("TMPDIR") : "/tmp") /
                 "gs-launcher-bench";
     fs::remove_all(g_scratch);

@@ -54,5 +54,9 @@ echo "launcher benchmark"
 "$build/bench/launcher_bench" --benchmark_out="$build/bench/launcher.json" --benchmark_out_format=json
 
 echo
+echo "updater benchmark (writes up to 2 GB of archives and files in the scratch folder, removed as it goes)"
+"$build/bench/update_bench" --benchmark_out="$build/bench/update.json" --benchmark_out_format=json
+
+echo
 echo "package generator benchmark (makes a 1 GB release in the build folder once)"
 "$build/bench/packgen_bench"

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "contract/runtime_abi.h"
@@ -124,6 +125,20 @@ TEST(ProgramMemory, TheStackBelowTheSlotIsNotTheProgramsWhileItRuns) {
     below_a_slot(memory, program);
     EXPECT_EQ(kernel::ProgramCall::stack_floor(), 0u);
     EXPECT_EQ(memory.text_length(program), 7);
+}
+
+// The main thread's stack extent is read once and kept; another thread's
+// texts are still checked against that thread's own stack.
+TEST(ProgramMemory, EachThreadsTextsAreCheckedAgainstItsOwnStack) {
+    kernel::ProgramMemory memory;
+    char on_main[] = "main";
+    EXPECT_EQ(memory.text_length(on_main), 4);
+    std::thread([&] {
+        char on_thread[] = "thread";
+        EXPECT_EQ(memory.text_length(on_thread), 6);
+        EXPECT_EQ(memory.text_length(on_main), -1);
+    }).join();
+    EXPECT_EQ(memory.text_length(on_main), 4);
 }
 
 }  // namespace
