@@ -45,6 +45,23 @@ extern "C" RT_CALL void created() {
     report().set_text(line.c_str());
 }
 
+// A picture button's faces by state, read and swapped at run time: a hover
+// face taken from the pressed one, the pressed one taken away.
+extern "C" RT_CALL void swap_faces() {
+    using State = rt::PictureButton::State;
+    rt::Bytes pressed = faced().face(State::kPressed);
+    faced().set_face(pressed, State::kHover);
+    faced().set_face(rt::Bytes(), State::kPressed);
+    rt::TextLine<' '> line;
+    line << "外观" << static_cast<int64_t>(pressed.count())
+         << static_cast<int64_t>(faced().face(State::kNormal).count())
+         << static_cast<int64_t>(faced().face(State::kHover).count())
+         << static_cast<int64_t>(faced().face(State::kPressed).count())
+         << static_cast<int64_t>(faced().face(State::kDisabled).count());
+    faces_report().set_text(line.c_str());
+}
+
 extern "C" RT_CALL void hide_board() {
+    swap_faces();
     board().hide();
 }
