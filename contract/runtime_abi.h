@@ -224,6 +224,19 @@ typedef struct RtArrayHeader {
    folder */
 #define RT_KERNEL_PROGRAM_FILE_NAME 37
 
+/* Units made and drawn on at run time. */
+/* (unit, logical inside) -> the identifier of a copy of the unit: the same
+   type, place, properties and events, made in its window after the others,
+   held by the unit's holder or (inside) by the unit itself */
+#define RT_KERNEL_COPY_UNIT 38
+/* (unit drawing board, int x, int y, int colour 0x00BBGGRR, text) -> 0: the
+   text painted at (x, y), its top left corner, in the board's font without
+   a background; the board keeps it */
+#define RT_KERNEL_DRAW_TEXT 39
+/* (text face or "" for the default, int points, int RT_FONT_* bits, text)
+   -> width | height << 32 of the text on one line, in pixels */
+#define RT_KERNEL_MEASURE_TEXT 40
+
 /* Message boxes (RT_KERNEL_MESSAGE_BOX): one icon value plus one button value. */
 #define RT_MB_OK 0x00
 #define RT_MB_OK_CANCEL 0x01

@@ -22,6 +22,7 @@
 #define RT_FACET_FIELD 0x10u    /* an input field: white background by default */
 #define RT_FACET_ALIGNED 0x20u  /* places its text left, centred or right */
 #define RT_FACET_SCROLLED 0x40u /* may carry scroll bars */
+#define RT_FACET_FACES 0x80u    /* a face for each state: hovered, pressed, disabled */
 
 /* A unit type reference is the 1-based library list position << 16 | the
    type's number in its library. The kernel library is always first, so its
@@ -35,22 +36,23 @@
 /* ---- Unit types. X(constant, name in descriptions, library, number in the
    library, facets, shown as). "Shown as" is what the real-window backend
    makes of the unit (Invisible: nothing on the screen). ---- */
-#define RT_UNIT_TYPE_TABLE(X)                                                                   \
-    X(RT_UNIT_WINDOW, "window", krnln, 0x0001, RT_FACET_PICTURE, Window)                        \
-    X(RT_UNIT_EDIT, "edit", krnln, 0x0005,                                                      \
-      RT_FACET_TYPED | RT_FACET_FIELD | RT_FACET_ALIGNED | RT_FACET_SCROLLED, Edit)             \
-    X(RT_UNIT_PICTURE, "picture", krnln, 0x0006, RT_FACET_PICTURE, PictureBox)                  \
-    X(RT_UNIT_CANVAS, "canvas", krnln, 0x0008, 0, Canvas)                                       \
-    X(RT_UNIT_GROUP, "group", krnln, 0x0009, 0, Group)                                          \
-    X(RT_UNIT_LABEL, "label", krnln, 0x000A, RT_FACET_ALIGNED, Label)                           \
-    X(RT_UNIT_BUTTON, "button", krnln, 0x000B, 0, Button)                                       \
-    X(RT_UNIT_RADIO, "radio", krnln, 0x000D, RT_FACET_CHECK, Radio)                             \
-    X(RT_UNIT_LIST, "list", krnln, 0x000F, RT_FACET_ROWS | RT_FACET_FIELD | RT_FACET_SCROLLED,  \
-      List)                                                                                     \
-    X(RT_UNIT_HYPERLINK, "hyperlink", krnln, 0x001D, 0, Hyperlink)                              \
-    X(RT_UNIT_PICTURE_BUTTON, "picture-button", krnln, 0x002D, RT_FACET_PICTURE, PictureButton) \
-    X(RT_ECOMPRESS_ZIP, "zip", eCompress, 0x0001, 0, Invisible)                                 \
-    X(RT_IEXT_TRANSPARENT_LABEL, "transparent-label", iext, 0x0005, 0, TransparentLabel)        \
+#define RT_UNIT_TYPE_TABLE(X)                                                                     \
+    X(RT_UNIT_WINDOW, "window", krnln, 0x0001, RT_FACET_PICTURE, Window)                          \
+    X(RT_UNIT_EDIT, "edit", krnln, 0x0005,                                                        \
+      RT_FACET_TYPED | RT_FACET_FIELD | RT_FACET_ALIGNED | RT_FACET_SCROLLED, Edit)               \
+    X(RT_UNIT_PICTURE, "picture", krnln, 0x0006, RT_FACET_PICTURE, PictureBox)                    \
+    X(RT_UNIT_CANVAS, "canvas", krnln, 0x0008, 0, Canvas)                                         \
+    X(RT_UNIT_GROUP, "group", krnln, 0x0009, 0, Group)                                            \
+    X(RT_UNIT_LABEL, "label", krnln, 0x000A, RT_FACET_ALIGNED, Label)                             \
+    X(RT_UNIT_BUTTON, "button", krnln, 0x000B, 0, Button)                                         \
+    X(RT_UNIT_RADIO, "radio", krnln, 0x000D, RT_FACET_CHECK, Radio)                               \
+    X(RT_UNIT_LIST, "list", krnln, 0x000F, RT_FACET_ROWS | RT_FACET_FIELD | RT_FACET_SCROLLED,    \
+      List)                                                                                       \
+    X(RT_UNIT_HYPERLINK, "hyperlink", krnln, 0x001D, 0, Hyperlink)                                \
+    X(RT_UNIT_PICTURE_BUTTON, "picture-button", krnln, 0x002D, RT_FACET_PICTURE | RT_FACET_FACES, \
+      PictureButton)                                                                              \
+    X(RT_ECOMPRESS_ZIP, "zip", eCompress, 0x0001, 0, Invisible)                                   \
+    X(RT_IEXT_TRANSPARENT_LABEL, "transparent-label", iext, 0x0005, 0, TransparentLabel)          \
     X(RT_HTMLVIEW_BROWSER, "html-view", HtmlView, 0x0001, 0, HtmlView)
 
 /* ---- Unit properties, read and written through RT_SLOT_GET_PROPERTY and
@@ -98,7 +100,16 @@
     X(RT_PROPERTY_MULTI_LINE, 19, RT_VALUE_LOGICAL, RT_FACET_TYPED, RT_ACCESS_READ_WRITE,         \
       RT_INDEX_NONE)                                                                              \
     /* the system's handle of the window or unit (an HWND on Windows) */                          \
-    X(RT_PROPERTY_HANDLE, 20, RT_VALUE_INTEGER, 0, RT_ACCESS_READ, RT_INDEX_NONE)
+    X(RT_PROPERTY_HANDLE, 20, RT_VALUE_INTEGER, 0, RT_ACCESS_READ, RT_INDEX_NONE)                 \
+    /* a picture button's faces while the mouse is over it, while it is held,                     \
+       and while it is disabled (RT_PROPERTY_PICTURE is its face otherwise); an                   \
+       empty one shows the normal face */                                                         \
+    X(RT_PROPERTY_HOVER_FACE, 21, RT_VALUE_BYTES, RT_FACET_FACES, RT_ACCESS_READ_WRITE,           \
+      RT_INDEX_NONE)                                                                              \
+    X(RT_PROPERTY_PRESSED_FACE, 22, RT_VALUE_BYTES, RT_FACET_FACES, RT_ACCESS_READ_WRITE,         \
+      RT_INDEX_NONE)                                                                              \
+    X(RT_PROPERTY_DISABLED_FACE, 23, RT_VALUE_BYTES, RT_FACET_FACES, RT_ACCESS_READ_WRITE,        \
+      RT_INDEX_NONE)
 
 /* ---- Unit properties in the form: the bytes that end a unit record are a
    sequence of tagged items, each a tag byte and its payload; a tag comes at
@@ -107,31 +118,35 @@
    the defaults of its type (empty texts, no picture, the system's colours
    and font) for what its record leaves out. X(constant, tag, keyword in
    descriptions, facets). ---- */
-#define RT_FORM_ITEM_TABLE(X)                               \
-    /* text: caption, or an edit box's content */           \
-    X(RT_FORM_TEXT, 1, "text", 0)                           \
-    /* u32 0x00BBGGRR */                                    \
-    X(RT_FORM_TEXT_COLOUR, 2, "text-colour", 0)             \
-    /* u32 0x00BBGGRR */                                    \
-    X(RT_FORM_BACK_COLOUR, 3, "back-colour", 0)             \
-    /* u32 size in points, u32 RT_FONT_* bits, text face */ \
-    X(RT_FORM_FONT, 4, "font", 0)                           \
-    /* u32 count, then that many texts: the rows */         \
-    X(RT_FORM_ITEMS, 5, "items", RT_FACET_ROWS)             \
-    /* i32: the selected row, -1 for none */                \
-    X(RT_FORM_SELECTION, 6, "selected", RT_FACET_ROWS)      \
-    /* no payload: checked */                               \
-    X(RT_FORM_CHECKED, 7, "checked", RT_FACET_CHECK)        \
-    /* no payload: read-only */                             \
-    X(RT_FORM_READ_ONLY, 8, "read-only", RT_FACET_TYPED)    \
-    /* no payload: multi-line */                            \
-    X(RT_FORM_MULTI_LINE, 9, "multi-line", RT_FACET_TYPED)  \
-    /* u32 length, then the picture's bytes */              \
-    X(RT_FORM_PICTURE, 10, "picture", RT_FACET_PICTURE)     \
-    /* u32 RT_ALIGN_*: where the text stands */             \
-    X(RT_FORM_ALIGNMENT, 11, "align", RT_FACET_ALIGNED)     \
-    /* u32 RT_SCROLL_* bits: the scroll bars */             \
-    X(RT_FORM_SCROLL_BARS, 12, "scroll-bars", RT_FACET_SCROLLED)
+#define RT_FORM_ITEM_TABLE(X)                                      \
+    /* text: caption, or an edit box's content */                  \
+    X(RT_FORM_TEXT, 1, "text", 0)                                  \
+    /* u32 0x00BBGGRR */                                           \
+    X(RT_FORM_TEXT_COLOUR, 2, "text-colour", 0)                    \
+    /* u32 0x00BBGGRR */                                           \
+    X(RT_FORM_BACK_COLOUR, 3, "back-colour", 0)                    \
+    /* u32 size in points, u32 RT_FONT_* bits, text face */        \
+    X(RT_FORM_FONT, 4, "font", 0)                                  \
+    /* u32 count, then that many texts: the rows */                \
+    X(RT_FORM_ITEMS, 5, "items", RT_FACET_ROWS)                    \
+    /* i32: the selected row, -1 for none */                       \
+    X(RT_FORM_SELECTION, 6, "selected", RT_FACET_ROWS)             \
+    /* no payload: checked */                                      \
+    X(RT_FORM_CHECKED, 7, "checked", RT_FACET_CHECK)               \
+    /* no payload: read-only */                                    \
+    X(RT_FORM_READ_ONLY, 8, "read-only", RT_FACET_TYPED)           \
+    /* no payload: multi-line */                                   \
+    X(RT_FORM_MULTI_LINE, 9, "multi-line", RT_FACET_TYPED)         \
+    /* u32 length, then the picture's bytes */                     \
+    X(RT_FORM_PICTURE, 10, "picture", RT_FACET_PICTURE)            \
+    /* u32 RT_ALIGN_*: where the text stands */                    \
+    X(RT_FORM_ALIGNMENT, 11, "align", RT_FACET_ALIGNED)            \
+    /* u32 RT_SCROLL_* bits: the scroll bars */                    \
+    X(RT_FORM_SCROLL_BARS, 12, "scroll-bars", RT_FACET_SCROLLED)   \
+    /* u32 length, then the picture's bytes */                     \
+    X(RT_FORM_HOVER_FACE, 13, "hover-picture", RT_FACET_FACES)     \
+    X(RT_FORM_PRESSED_FACE, 14, "pressed-picture", RT_FACET_FACES) \
+    X(RT_FORM_DISABLED_FACE, 15, "disabled-picture", RT_FACET_FACES)
 
 #define RT_ALIGN_LEFT 0
 #define RT_ALIGN_CENTRE 1

@@ -38,6 +38,8 @@
 #include "rt/program.h"
 #include "rt/text.h"
 #include "units.h"
+#include "updater/crystal_progress_bar.h"
+#include "updater/progress_bar_platform.h"
 #include "updater/resumable_downloader.h"
 #include "updater/update_files.h"
 
@@ -62,23 +64,12 @@ constexpr char kDone[] = "完成";
 constexpr int32_t kGuideLeft = 116;
 constexpr int32_t kGuideTop = 217;
 
-// A progress bar's numbers until its drawing comes: what the wizard sets.
-struct ProgressBar {
-    rt::DrawingBoard board{0, 0};
-    int32_t maximum = 100;
-    int32_t scheme = 8;
-    int32_t position = 50;
-
-    void Attach(rt::DrawingBoard canvas) {
-        board = canvas;
-        position = 50;
-    }
-    void SetMaximum(int32_t value) { maximum = value > 0 ? value : 1; }
-    void SetScheme(int32_t value) { scheme = value; }
-    void SetPosition(int32_t value) {
-        position = value < 0 ? 0 : value > maximum ? maximum : value;
-    }
-};
+// Bars are made on a wizard canvas: 100 steps in scheme 9.
+void attach_bar(updater::CrystalProgressBar& bar, rt::DrawingBoard canvas) {
+    bar.Attach(canvas.window_id(), canvas.unit_id());
+    bar.SetMaximum(100);
+    bar.SetScheme(9);
+}
 
 struct State {
     rt::Text version_address;  // wow.ini [s] sv
@@ -88,8 +79,8 @@ struct State {
     int32_t step = 0;          // 0 welcome, 1 list being fetched, 2 list shown
     int64_t bytes_done = 0;
     int64_t bytes_total = 0;
-    ProgressBar bar1;
-    ProgressBar bar2;
+    updater::CrystalProgressBar bar1{updater::window_bar_platform()};  // list, then all files
+    updater::CrystalProgressBar bar2{updater::window_bar_platform()};  // the current file
     updater::ResumableDownloader downloader;
     TextBuffer folder;            // the updater folder, without a final separator
     common::Manifest downloaded;  // "\update\up.dat"
@@ -195,12 +186,24 @@ void show_error(const char* reason) {
     offer_cancel("取消");
 }
 
+// The Cancel button becomes OK: the first three of its faces are the
+// "确定" ones the program keeps (its disabled face stays).
+void offer_ok() {
+    const rt::PictureButton::State states[] = {
+        rt::PictureButton::kNormal, rt::PictureButton::kHover, rt::PictureButton::kPressed};
+    for (rt::PictureButton::State state : states) {
+        rt::Bytes face = ok_faces().face(state);
+        cancel_button().set_face(face, state);
+    }
+    offer_cancel("确定");
+}
+
 // The last pages: OK (the Cancel button's other face) closes the wizard.
 void closing_page(const char* function_text) {
     function_label().set_text(function_text);
     network_label().move_to(network_label().left(), 80);
     network_label().set_text(kNewsHint);
-    offer_cancel("确定");
+    offer_ok();
 }
 
 void no_update_page() {
@@ -215,7 +218,7 @@ void no_update_page() {
     bar1_board().hide();
     guide_label().move_to(kGuideLeft, kGuideTop);
     guide_label().set_text(kCloseGuide);
-    offer_cancel("确定");
+    offer_ok();
     s.step = 1;
 }
 
@@ -315,9 +318,7 @@ void fetch_list() {
     network_label().move_to(network_label().left(), 63);
     guide_label().move_to(guide_label().left(), 188);
     guide_label().set_text("正在下载更新列表......");
-    s.bar1.Attach(bar1_board());
-    s.bar1.SetMaximum(100);
-    s.bar1.SetScheme(9);
+    attach_bar(s.bar1, bar1_board());
     s.step = 1;
 
     TextBuffer work;
@@ -412,14 +413,10 @@ void download_phase() {
     State& s = *g_state;
     guide_label().hide();
     next_button().set_enabled(false);
-    s.bar1.Attach(bar1_board());
-    s.bar1.SetMaximum(100);
-    s.bar1.SetScheme(9);
+    attach_bar(s.bar1, bar1_board());
     s.bar1.SetPosition(0);
     bar1_board().place(bar1_board().left(), bar1_board().top(), bar1_board().width(), 20);
-    s.bar2.Attach(bar2_board());
-    s.bar2.SetMaximum(100);
-    s.bar2.SetScheme(9);
+    attach_bar(s.bar2, bar2_board());
     s.bar2.SetPosition(0);
     bar1_board().show();
     bar2_board().show();

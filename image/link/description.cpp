@@ -508,10 +508,13 @@ class Parser {
                 append_u32(item, bars);
                 break;
             }
-            case RT_FORM_PICTURE: {
+            case RT_FORM_PICTURE:
+            case RT_FORM_HOVER_FACE:
+            case RT_FORM_PRESSED_FACE:
+            case RT_FORM_DISABLED_FACE: {
                 TRY(need(t, 2, number));
                 if (!t[1].quoted)
-                    return error(number, "'picture' takes a quoted file name");
+                    return error(number, "'" + t[0].text + "' takes a quoted file name");
                 std::ifstream in(base_ / t[1].text, std::ios::binary);
                 if (!in)
                     return error(number, "cannot read " + t[1].text);

@@ -174,6 +174,30 @@ end 0
 )");
 }
 
+// Drawing boards made at run time: a copy inside its board (its place counts
+// from the board's corner, and hiding the board hides it), text drawn on it,
+// a gradient through its handle, and texts measured as character cells; and
+// a picture button's faces by state swapped at run time.
+TEST_P(WindowPrograms, DrawingBoardsCopiedAndDrawnOn) {
+    ScenarioResult r = run("boards", "click 按钮_隐藏\nclick \"画板1#1\"\n");
+    EXPECT_EQ(r.exit_code, 3) << r.err;
+    EXPECT_EQ(r.transcript, R"(window-open 0x52010001 "画板"
+unit-copy 画板1 画板1#1
+unit-place 画板1#1 1 6 100 20
+unit-place 画板1#1 1 1 100 20
+unit-place 画板1#1 1 1 98 20
+unit-place 画板1#1 1 1 98 18
+unit-drawn-text 画板1#1 3 2 #FF0000 "五十"
+unit-gradient 画板1#1 0 0 49 9 vertical #E7F3E8 #E1DBE1
+unit-copy 画板1 画板1#2
+unit-text 标签_报告 "报告 1 1 1 98 5 6 18 12 48 24"
+user-click 按钮_隐藏
+unit-text 标签_外观 "外观 58 58 58 0 0"
+unit-visible 画板1 0
+automation-failure "line 2 (click \"画板1#1\"): the unit 画板1 that holds 画板1#1 is hidden"
+)");
+}
+
 // A script that cannot take the user's part ends the run at once with exit
 // code 3 and a message naming the step or the dialog, never with a hang.
 TEST_P(WindowPrograms, AFailingScriptEndsTheRunNamingWhy) {

@@ -57,8 +57,11 @@ TEST(FormItems, WhatTheDescriptionWritesTheRuntimeReads) {
         "    checked\n"
         "  unit 16010004 picture \"图片框1\"\n"
         "    picture \"pixel.bmp\"\n"
-        "  unit 16010005 button \"按钮1\"\n");
-    ASSERT_EQ(units.size(), 6u);
+        "  unit 16010005 button \"按钮1\"\n"
+        "  unit 16010006 picture-button \"图形按钮1\"\n"
+        "    picture \"pixel.bmp\"\n"
+        "    pressed-picture \"pixel.bmp\"\n");
+    ASSERT_EQ(units.size(), 7u);
 
     Properties edit;
     edit.left = 1, edit.top = 2, edit.width = 3, edit.height = 4;
@@ -86,7 +89,11 @@ TEST(FormItems, WhatTheDescriptionWritesTheRuntimeReads) {
     Properties button;
     button.back_colour = 0xF0F0F0;
 
-    const Properties* expected[] = {&edit, &list, &radio, &picture, &button};
+    // A face for one state of its own; the others show the normal one.
+    Properties picture_button = picture;
+    picture_button.faces[kernel::ui::kFacePressed] = picture.picture;
+
+    const Properties* expected[] = {&edit, &list, &radio, &picture, &button, &picture_button};
     for (size_t i = 0; i < std::size(expected); ++i) {
         SCOPED_TRACE(i);
         auto read = initial_properties(units[i + 1]);
@@ -164,12 +171,21 @@ TEST(FormItems, DescriptionsRefuseWhatNoUnitCanHold) {
 TEST(FormItems, LinkerAndRuntimeAgreeOnEveryRowOfTheTable) {
     // A value for every keyword: a new form item row needs one here.
     const std::pair<const char*, const char*> values[] = {
-        {"text", " \"a\""},        {"text-colour", " 1"},
-        {"back-colour", " 2"},     {"font", " \"f\" 9"},
-        {"items", " \"a\" \"b\""}, {"selected", " 1"},
-        {"checked", ""},           {"read-only", ""},
-        {"multi-line", ""},        {"picture", " \"pixel.bmp\""},
-        {"align", " centre"},      {"scroll-bars", " horizontal vertical"},
+        {"text", " \"a\""},
+        {"text-colour", " 1"},
+        {"back-colour", " 2"},
+        {"font", " \"f\" 9"},
+        {"items", " \"a\" \"b\""},
+        {"selected", " 1"},
+        {"checked", ""},
+        {"read-only", ""},
+        {"multi-line", ""},
+        {"picture", " \"pixel.bmp\""},
+        {"align", " centre"},
+        {"scroll-bars", " horizontal vertical"},
+        {"hover-picture", " \"pixel.bmp\""},
+        {"pressed-picture", " \"pixel.bmp\""},
+        {"disabled-picture", " \"pixel.bmp\""},
     };
     // Support libraries in an order of their own, so that positions matter.
     const std::string libraries = "library HtmlView\nlibrary iext\nlibrary eCompress\n";

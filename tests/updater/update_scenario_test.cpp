@@ -10,11 +10,15 @@
 // /etc/hosts, which the programs it starts inherit.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/encoding.h"
@@ -400,6 +404,150 @@ TEST_P(UpdateOnRealWindows, FirstInstallPageByPage) {
         EXPECT_GT(test_support::read_png(picture).width, 0) << name;
         if (env != nullptr && fs::exists(picture))
             fs::copy_file(picture, fs::path(env) / (std::string("update-") + name),
+                          fs::copy_options::overwrite_existing);
+    }
+}
+
+// The bars are painted while a file downloads and stay painted when another
+// window covers the wizard and goes away again (the drawing boards keep
+// what was painted on them; a repaint of the plain canvas would wipe the
+// bars). The manifest archive, padded to five chunks, is the one buffer the
+// fault server serves: the list comes whole, the file archive's transfer
+// stalls after two chunks, long enough to look, and then fails.
+TEST_P(UpdateOnRealWindows, BarsStayDrawnWhenTheWizardIsCoveredAndShownAgain) {
+    std::string display;
+    for (const std::string& entry : scenario().environment()) {
+        if (entry.starts_with("DISPLAY="))
+            display = entry;
+    }
+    ASSERT_FALSE(display.empty());
+    std::vector<ReleaseFile> files = release_one();
+    const std::string manifest = manifest_text(files, {{"x.dll", 51000}}, "2.0");
+    const fs::path archive = server_ / "padded" / "up.dat.zip";
+    {
+        fs::create_directories(archive.parent_path());
+        zipFile zip = zipOpen64(archive.c_str(), APPEND_STATUS_CREATE);
+        ASSERT_NE(zip, nullptr);
+        std::string pad(46000, '\0');
+        uint32_t seed = 12345;
+        for (char& c : pad) {
+            seed = seed * 1103515245u + 12345u;
+            c = static_cast<char>(seed >> 24);
+        }
+        const std::pair<const char*, const std::string*> entries[] = {{"up.dat", &manifest},
+                                                                      {"pad.bin", &pad}};
+        for (const auto& [name, bytes] : entries) {
+            zip_fileinfo info{};
+            info.tmz_date.tm_year = 2023;
+            info.tmz_date.tm_mon = 10;
+            info.tmz_date.tm_mday = 14;
+            ASSERT_EQ(zipOpenNewFileInZip(zip, name, &info, nullptr, 0, nullptr, 0, nullptr,
+                                          Z_DEFLATED, 6),
+                      ZIP_OK);
+            zipWriteInFileInZip(zip, bytes->data(), static_cast<unsigned>(bytes->size()));
+            zipCloseFileInZip(zip);
+        }
+        zipClose(zip, nullptr);
+    }
+    const std::string bytes = read_all(archive);
+    const size_t chunks = (bytes.size() + 10239) / 10240;
+    ASSERT_EQ(chunks, 5u);
+    FaultHttpServer faulty(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+    std::vector<FaultHttpServer::Fault> plan(chunks + 2, FaultHttpServer::Fault::None);
+    plan.push_back(FaultHttpServer::Fault::Stall);
+    faulty.plan(plan);
+    faulty.set_stall_seconds(15);
+    settings(faulty.address(""));
+
+    ScenarioResult r;
+    std::thread person([&] {
+        r =
+            run("answer no\nclick 自动更新\nclick 图形按钮_下一步\nclick 图形按钮_下一步\n"
+                "click 图形按钮_取消\n");
+    });
+    struct Joined {
+        std::thread& thread;
+        ~Joined() {
+            if (thread.joinable())
+                thread.join();
+        }
+    } joined{person};
+    // The stalled request has come: the file's transfer waits.
+    for (int i = 0; i < 900 && faulty.requests().size() <= plan.size() - 1; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const bool stalled = faulty.requests().size() >= plan.size();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const fs::path shot = fs::path(SOURCE_DIR) / "scripts" / "screenshot.sh";
+    const fs::path before = scenario().folder() / "download.png";
+    const fs::path after = scenario().folder() / "download-shown-again.png";
+    auto picture = [&](const fs::path& out) {
+        auto taken =
+            test_support::run({"/bin/bash", shot.string(), out.string(), "在线升级"}, {display});
+        if (taken.exit_code != 0)
+            taken = test_support::run({"/bin/bash", shot.string(), out.string()}, {display});
+        EXPECT_EQ(taken.exit_code, 0) << taken.err;
+        // Its pixels, as a binary PPM beside it.
+        auto plain =
+            test_support::run({"/usr/bin/convert", out.string(), "-alpha", "off", "-depth", "8",
+                               "ppm:" + fs::path(out).replace_extension(".ppm").string()},
+                              {});
+        EXPECT_EQ(plain.exit_code, 0) << plain.err;
+    };
+    if (stalled) {
+        picture(before);
+        // Another window over the whole wizard, then gone.
+        const int cover = test_support::start(
+            {"/usr/bin/display", "-size", "1600x1200", "xc:#FF00FF", "-geometry", "+0+0"},
+            {display});
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        if (cover > 0) {
+            kill(cover, SIGTERM);
+            test_support::wait_for(cover, 10);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        picture(after);
+    }
+    person.join();
+    ASSERT_TRUE(stalled) << r.transcript;
+    EXPECT_TRUE(r.contains("unit-copy 画板_水晶进度条_2 画板_水晶进度条_2#1")) << r.transcript;
+
+    // Each bar's first row starts at its scheme's first colours: the filled
+    // part of the file's bar (#DFFBDF) and the empty parts (#E7F3E8).
+    auto count = [](const test_support::Picture& p, test_support::Rgb c) {
+        int n = 0;
+        for (int y = 0; y < p.height; ++y)
+            for (int x = 0; x < p.width; ++x) {
+                const test_support::Rgb at = p.at(x, y);
+                n += at.r == c.r && at.g == c.g && at.b == c.b;
+            }
+        return n;
+    };
+    // A binary PPM ("P6 width height 255", then RGB rows) as a picture.
+    auto read_ppm = [](fs::path path) {
+        test_support::Picture p;
+        std::ifstream in(path.replace_extension(".ppm"), std::ios::binary);
+        std::string magic;
+        int depth = 0;
+        if (!(in >> magic >> p.width >> p.height >> depth) || magic != "P6" || depth != 255)
+            return test_support::Picture{};
+        in.get();
+        p.rgb.resize(static_cast<size_t>(p.width) * static_cast<size_t>(p.height) * 3);
+        in.read(reinterpret_cast<char*>(p.rgb.data()), static_cast<std::streamsize>(p.rgb.size()));
+        return in ? p : test_support::Picture{};
+    };
+    const test_support::Picture shown = read_ppm(before);
+    const test_support::Picture again = read_ppm(after);
+    ASSERT_GT(shown.width, 0);
+    ASSERT_GT(again.width, 0);
+    const test_support::Rgb filled{0xDF, 0xFB, 0xDF}, empty{0xE7, 0xF3, 0xE8};
+    EXPECT_GT(count(shown, filled), 0);
+    EXPECT_GT(count(shown, empty), 0);
+    EXPECT_EQ(count(again, filled), count(shown, filled));
+    EXPECT_EQ(count(again, empty), count(shown, empty));
+    EXPECT_EQ(count(again, {0xFF, 0x00, 0xFF}), 0);
+    if (const char* env = std::getenv("UPDATE_PICTURES")) {
+        for (const fs::path& p : {before, after})
+            fs::copy_file(p, fs::path(env) / ("updater-" + p.filename().string()),
                           fs::copy_options::overwrite_existing);
     }
 }

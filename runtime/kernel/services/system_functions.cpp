@@ -334,6 +334,11 @@ uint64_t own_system_function(const image::DllDeclaration& declaration) {
     return 0;
 }
 
+bool is_drawing_function(std::string_view function) {
+    return function == "GetDC" || function == "ReleaseDC" || function == "SetWindowRgn" ||
+           function == "CreateRoundRectRgn" || function == "GradientFill";
+}
+
 bool is_folder_dialog_function(std::string_view function) {
     return function == "SHGetFolderLocation" || function == "SHBrowseForFolderA" ||
            function == "SHGetPathFromIDListA" || function == "CoTaskMemFree";

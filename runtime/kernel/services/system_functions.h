@@ -36,4 +36,8 @@ bool same_library(std::string_view declared, std::string_view library);
 // Whether the function belongs to the folder dialog.
 bool is_folder_dialog_function(std::string_view function);
 
+// Whether the function draws on a window or unit by its handle (GetDC,
+// ReleaseDC, SetWindowRgn, CreateRoundRectRgn, GradientFill).
+bool is_drawing_function(std::string_view function);
+
 }  // namespace kernel

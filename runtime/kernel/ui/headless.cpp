@@ -19,6 +19,16 @@ void HeadlessInterface::unit_changed(const WindowState& window, const UnitState&
     write_unit_changed(window, unit, change);
 }
 
+void HeadlessInterface::unit_copied(const WindowState&, const UnitState& original,
+                                    const UnitState& copy) {
+    write_unit_copied(original, copy);
+}
+
+void HeadlessInterface::draw_text(const WindowState&, const UnitState& board,
+                                  const DrawnText& text) {
+    write_text_drawn(board, text);
+}
+
 int32_t HeadlessInterface::message_box(const MessageBoxRequest& request) {
     const std::string line = message_box_line(request);
     auto answer = driver_.answer(request);

@@ -19,6 +19,10 @@ class HeadlessInterface final : public UserInterface {
     void window_closed(const WindowState& window) override;
     void unit_changed(const WindowState& window, const UnitState& unit,
                       const Change& change) override;
+    void unit_copied(const WindowState& window, const UnitState& original,
+                     const UnitState& copy) override;
+    void draw_text(const WindowState& window, const UnitState& board,
+                   const DrawnText& text) override;
     int32_t message_box(const MessageBoxRequest& request) override;
     std::optional<std::string> choose_folder(const FolderRequest& request) override;
     int64_t handle_of(const WindowState& window, const UnitState& unit) override;

@@ -111,6 +111,13 @@ Result<void> read_item(ItemReader& reader, uint8_t tag, Properties& p) {
             p.picture.assign(picture.begin(), picture.end());
             return {};
         }
+        case RT_FORM_HOVER_FACE:
+        case RT_FORM_PRESSED_FACE:
+        case RT_FORM_DISABLED_FACE: {
+            std::span<const uint8_t> face = TRY(reader.bytes("the face"));
+            p.faces[tag - RT_FORM_HOVER_FACE].assign(face.begin(), face.end());
+            return {};
+        }
     }
     return fail("unknown item " + std::to_string(tag));
 }
@@ -191,10 +198,10 @@ UnitState* WindowState::unit_named(std::string_view name) {
 }
 
 UnitState* WindowState::parent_of(const UnitState& unit) {
-    if (unit.form->parent == 0 || &unit == &units.front())
+    if (unit.holder() == 0 || &unit == &units.front())
         return nullptr;
     for (UnitState& other : units) {
-        if (other.id() == unit.form->parent && &other != &unit)
+        if (other.id() == unit.holder() && &other != &unit)
             return &other;
     }
     return nullptr;

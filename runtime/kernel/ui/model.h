@@ -2,6 +2,7 @@
 // runs, built from the image's forms. Texts are GBK, as the program sees them.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -24,6 +25,11 @@ struct Font {
     bool operator==(const Font&) const = default;
 };
 
+// A picture button's states that have faces of their own.
+inline constexpr size_t kFaceHover = 0;
+inline constexpr size_t kFacePressed = 1;
+inline constexpr size_t kFaceDisabled = 2;
+
 // Everything of a unit that the program reads and writes.
 struct Properties {
     std::string text;  // caption, or an edit box's content
@@ -35,6 +41,8 @@ struct Properties {
     uint32_t back_colour = 0;
     Font font;
     std::vector<uint8_t> picture;
+    // A picture button's faces by state (kFace*); an empty one shows `picture`.
+    std::array<std::vector<uint8_t>, 3> faces;
     std::vector<std::string> items;  // list box rows
     int32_t selection = -1;          // list box: selected row, -1 for none
     bool checked = false;            // radio button
@@ -62,10 +70,17 @@ struct UnitState {
     const image::Unit* form = nullptr;  // the unit's record in the bound image
     Properties now;
     const RtUnitTypeRow* kind = nullptr;  // its type's row; null for a type no row describes
+    // A unit copied at run time shares its original's record (type, holder,
+    // events) and has an identifier and a name of its own.
+    uint32_t copy_id = 0;
+    std::string copy_name;
+    uint32_t copy_holder = 0;  // the unit that holds a copy; 0: its original's holder
 
-    uint32_t id() const { return form->id; }
+    uint32_t id() const { return copy_id != 0 ? copy_id : form->id; }
     uint32_t type() const { return form->type; }
-    const std::string& name() const { return form->name; }
+    // The identifier of the unit holding it, 0 for the window.
+    uint32_t holder() const { return copy_holder != 0 ? copy_holder : form->parent; }
+    const std::string& name() const { return copy_id != 0 ? copy_name : form->name; }
     // Whether its type has the facets (RT_FACET_*) that a property, a form
     // item or a behaviour needs.
     bool has(uint32_t facets) const { return rt_type_has(kind, facets) != 0; }
@@ -77,7 +92,7 @@ struct WindowState {
     const image::Window* form = nullptr;
     std::vector<Properties> initial;          // per unit, in form order
     std::vector<const RtUnitTypeRow*> kinds;  // per unit, in form order
-    std::vector<UnitState> units;             // the window's own record first
+    std::vector<UnitState> units;             // the window's own record first, copies last
     bool open = false;
     bool modal = false;
     bool closing = false;

@@ -5,6 +5,8 @@
 #include "base/hex.h"
 #include "contract/runtime_abi.h"
 
+#include <cstdio>
+
 namespace kernel::ui {
 
 using ::automation::append_transcript_line;
@@ -37,6 +39,22 @@ const char* buttons_name(int32_t buttons) {
 }
 
 }  // namespace
+
+void write_unit_copied(const UnitState& original, const UnitState& copy) {
+    if (!::automation::transcript_enabled())
+        return;
+    append_transcript_line("unit-copy " + display_name(original) + " " + display_name(copy));
+}
+
+void write_text_drawn(const UnitState& board, const DrawnText& text) {
+    if (!::automation::transcript_enabled())
+        return;
+    char colour[8];
+    std::snprintf(colour, sizeof colour, "#%02X%02X%02X", text.colour & 0xFFu,
+                  (text.colour >> 8) & 0xFFu, (text.colour >> 16) & 0xFFu);
+    append_transcript_line("unit-drawn-text " + display_name(board) + " " + std::to_string(text.x) +
+                           " " + std::to_string(text.y) + " " + colour + " " + quoted(text.text));
+}
 
 void write_window_opened(const WindowState& window) {
     if (!::automation::transcript_enabled())

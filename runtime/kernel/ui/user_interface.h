@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "contract/runtime_abi.h"
 #include "runtime/kernel/ui/model.h"
@@ -67,6 +68,26 @@ struct Change {
     int32_t row = -1;
 };
 
+// A one-line text's extent in pixels.
+struct TextSize {
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+// Text measured without a screen, as character cells: the font's pixel
+// height at 96 dots per inch, a single-byte character half as wide, a GBK
+// double-byte character as wide as it is high.
+TextSize cell_text_size(const Font& font, std::string_view gbk);
+
+// Text painted onto a drawing board: where its top left corner goes, its
+// colour (0x00BBGGRR), the text (GBK) in the board's font.
+struct DrawnText {
+    int32_t x = 0;
+    int32_t y = 0;
+    uint32_t colour = 0;
+    std::string text;
+};
+
 class UserInterface {
   public:
     virtual ~UserInterface() = default;
@@ -77,6 +98,17 @@ class UserInterface {
     // A unit of an open window changed; `unit` holds the new state.
     virtual void unit_changed(const WindowState& window, const UnitState& unit,
                               const Change& change) = 0;
+
+    // A unit was copied at run time: `copy` is the window's last unit.
+    virtual void unit_copied(const WindowState& /*window*/, const UnitState& /*original*/,
+                             const UnitState& /*copy*/) {}
+    // Paints a text onto a drawing board of an open window, which keeps it.
+    virtual void draw_text(const WindowState& /*window*/, const UnitState& /*board*/,
+                           const DrawnText& /*text*/) {}
+    // The extent of a one-line text in the font.
+    virtual TextSize measure_text(const Font& font, std::string_view gbk) {
+        return cell_text_size(font, gbk);
+    }
 
     // Shows a message box and waits for the person's answer (RT_MB_ANSWER_*).
     virtual int32_t message_box(const MessageBoxRequest& request) = 0;

@@ -1,6 +1,7 @@
 #include "runtime/kernel/ui/window_system.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "base/hex.h"
@@ -23,6 +24,23 @@ const T* value_address(int64_t value) {
 }
 
 }  // namespace
+
+TextSize cell_text_size(const Font& font, std::string_view gbk) {
+    // Points at 96 dots per inch, rounded as the system rounds them.
+    const int64_t points = std::clamp<int64_t>(font.size, 1, 1000);
+    const int32_t height = static_cast<int32_t>((points * 96 + 36) / 72);
+    int64_t width = 0;
+    for (size_t i = 0; i < gbk.size(); ++i) {
+        const auto lead = static_cast<uint8_t>(gbk[i]);
+        if (lead >= 0x81 && lead <= 0xFE && i + 1 < gbk.size()) {
+            ++i;
+            width += height;
+        } else {
+            width += height / 2;
+        }
+    }
+    return {static_cast<int32_t>(std::min<int64_t>(width, INT32_MAX)), height};
+}
 
 Result<std::unique_ptr<WindowSystem>> WindowSystem::create(const std::vector<image::Window>& forms,
                                                            Host& host,
@@ -324,14 +342,21 @@ int64_t WindowSystem::get_property(uint32_t window_id, uint32_t unit_id, int32_t
             return p.font.size;
         case RT_PROPERTY_FONT_STYLE:
             return p.font.style;
-        case RT_PROPERTY_PICTURE: {
-            const uint32_t size = static_cast<uint32_t>(p.picture.size());
+        case RT_PROPERTY_PICTURE:
+        case RT_PROPERTY_HOVER_FACE:
+        case RT_PROPERTY_PRESSED_FACE:
+        case RT_PROPERTY_DISABLED_FACE: {
+            const std::vector<uint8_t>& picture =
+                property == RT_PROPERTY_PICTURE
+                    ? p.picture
+                    : p.faces[static_cast<size_t>(property - RT_PROPERTY_HOVER_FACE)];
+            const uint32_t size = static_cast<uint32_t>(picture.size());
             auto* array = static_cast<RtArrayHeader*>(
                 host_.heap_new(static_cast<uint32_t>(sizeof(RtArrayHeader)) + size));
             array->dimensions = 1;
             array->count = size;
             if (size != 0)
-                std::memcpy(array + 1, p.picture.data(), size);
+                std::memcpy(array + 1, picture.data(), size);
             return address_value(array);
         }
         case RT_PROPERTY_ITEM_COUNT:
@@ -423,16 +448,23 @@ void WindowSystem::set_property(uint32_t window_id, uint32_t unit_id, int32_t pr
             p.font.style = number;
             notify(window, unit, {Aspect::Font});
             return;
-        case RT_PROPERTY_PICTURE: {
+        case RT_PROPERTY_PICTURE:
+        case RT_PROPERTY_HOVER_FACE:
+        case RT_PROPERTY_PRESSED_FACE:
+        case RT_PROPERTY_DISABLED_FACE: {
+            std::vector<uint8_t>& picture =
+                property == RT_PROPERTY_PICTURE
+                    ? p.picture
+                    : p.faces[static_cast<size_t>(property - RT_PROPERTY_HOVER_FACE)];
             const RtArrayHeader* array = value_address<RtArrayHeader>(value);
             if (array == nullptr) {
-                p.picture.clear();
+                picture.clear();
             } else {
                 const int64_t count = host_.byte_array_length(array);
                 if (count < 0)
                     wrong("a byte array on the runtime's heap or in the image");
                 const auto* bytes = reinterpret_cast<const uint8_t*>(array + 1);
-                p.picture.assign(bytes, bytes + count);
+                picture.assign(bytes, bytes + count);
             }
             notify(window, unit, {Aspect::Picture});
             return;
@@ -481,8 +513,8 @@ void WindowSystem::set_text(WindowState& window, UnitState& unit, std::string te
 void WindowSystem::set_checked(WindowState& window, UnitState& unit, bool checked) {
     if (checked) {
         for (UnitState& other : window.units) {
-            if (&other != &unit && other.has(RT_FACET_CHECK) &&
-                other.form->parent == unit.form->parent && other.now.checked) {
+            if (&other != &unit && other.has(RT_FACET_CHECK) && other.holder() == unit.holder() &&
+                other.now.checked) {
                 other.now.checked = false;
                 notify(window, other, {Aspect::Checked});
             }
@@ -559,6 +591,49 @@ void WindowSystem::clear_items(uint32_t window_id, uint32_t unit_id) {
     unit.now.items.clear();
     unit.now.selection = -1;
     notify(window, unit, {Aspect::ItemsCleared});
+}
+
+// ---- units made and drawn on at run time ----
+
+uint32_t WindowSystem::copy_unit(uint32_t window_id, uint32_t unit_id, bool inside) {
+    WindowState& window = program_window(window_id);
+    const UnitState& original = program_unit(window, unit_id);
+    if (&original == &window.units.front())
+        fatal("The window " + hex(window.id()) + " cannot be copied as a unit.");
+    if (window.units.size() >= 0xFFFF)
+        fatal("The window " + hex(window.id()) + " has no room for another unit.");
+    UnitState copy = original;
+    uint32_t id = 0;
+    for (const UnitState& unit : window.units)
+        id = std::max(id, unit.id());
+    copy.copy_id = id + 1;
+    copy.copy_holder = inside ? original.id() : original.holder();
+    const std::string& base_name = original.form->name;
+    uint32_t number = 1;
+    for (const UnitState& unit : window.units) {
+        if (unit.copy_id != 0 && unit.form == original.form)
+            ++number;
+    }
+    copy.copy_name =
+        (base_name.empty() ? hex(original.form->id) : base_name) + "#" + std::to_string(number);
+    const size_t at = static_cast<size_t>(&original - window.units.data());
+    window.units.push_back(std::move(copy));
+    if (window.open && user_interface_)
+        user_interface_->unit_copied(window, window.units[at], window.units.back());
+    return window.units.back().id();
+}
+
+void WindowSystem::draw_text(uint32_t window_id, uint32_t unit_id, const DrawnText& text) {
+    WindowState& window = program_window(window_id);
+    UnitState& unit = program_unit(window, unit_id);
+    if (unit.type() != RT_UNIT_CANVAS)
+        fatal("Drawing a text needs a drawing board; " + unit_label(window, unit) + " is not one.");
+    if (window.open && user_interface_)
+        user_interface_->draw_text(window, unit, text);
+}
+
+TextSize WindowSystem::measure_text(const Font& font, std::string_view gbk) {
+    return user_interface_ ? user_interface_->measure_text(font, gbk) : cell_text_size(font, gbk);
 }
 
 // ---- what the person does ----

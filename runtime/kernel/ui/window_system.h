@@ -86,6 +86,15 @@ class WindowSystem {
     int32_t insert_item(uint32_t window, uint32_t unit, std::string text, int32_t row);
     void remove_item(uint32_t window, uint32_t unit, int32_t row);
     void clear_items(uint32_t window, uint32_t unit);
+    // A copy of the unit (not the window's own record) with the same place,
+    // properties and events, held by the original's holder or, `inside`, by
+    // the original itself (its place then counts from the original's top
+    // left corner); gives the copy's identifier. It is named after its
+    // original: "画板1#1", "画板1#2", ...
+    uint32_t copy_unit(uint32_t window, uint32_t unit, bool inside);
+    // Paints a text onto a drawing board, in the board's font.
+    void draw_text(uint32_t window, uint32_t unit, const DrawnText& text);
+    TextSize measure_text(const Font& font, std::string_view gbk);
 
     // ---- what the person sees and does; the user interface has checked
     // that the person can (the unit is there, shown and enabled) ----

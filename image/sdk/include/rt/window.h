@@ -83,6 +83,8 @@ class Element {
     Text font_name() const {
         return Text::adopt(static_cast<intptr_t>(get(RT_PROPERTY_FONT_NAME)));
     }
+    int32_t font_size() const { return static_cast<int32_t>(get(RT_PROPERTY_FONT_SIZE)); }
+    int32_t font_style() const { return static_cast<int32_t>(get(RT_PROPERTY_FONT_STYLE)); }
     void set_font(const char* face, int32_t points, int32_t style) const {
         set(RT_PROPERTY_FONT_NAME, window_detail::address_of(face));
         set(RT_PROPERTY_FONT_SIZE, points);
@@ -147,9 +149,46 @@ using Button = Unit;
 using GroupBox = Unit;
 using Hyperlink = Unit;
 using TransparentLabel = Unit;
-// A drawing board: what is drawn goes through its handle() and the
-// program's declared Windows functions.
-using DrawingBoard = Unit;
+// A one-line text's extent in pixels.
+struct TextExtent {
+    int32_t width;
+    int32_t height;
+};
+
+// The extent of a text in a font: its face ("" for the system's), size in
+// points and RT_FONT_* bits.
+inline TextExtent measure_text(const char* face, int32_t points, int32_t style, const char* text) {
+    auto block = arguments(rt::text(face), integer(points), integer(style), rt::text(text));
+    const int64_t size = rt_kernel_command(RT_KERNEL_MEASURE_TEXT, block.get());
+    return {static_cast<int32_t>(size & 0xFFFFFFFF), static_cast<int32_t>(size >> 32)};
+}
+
+// A drawing board keeps what is painted on it: texts (draw_text), and what
+// the program's declared Windows functions paint through a device context of
+// its handle().
+class DrawingBoard : public Unit {
+  public:
+    using Unit::Unit;
+    // A new board made as a copy of this one (same place, properties,
+    // events), above the window's other units; held by this board's holder,
+    // or `inside` this board (its place then counts from this board's top
+    // left corner).
+    DrawingBoard copy(bool inside = false) const {
+        auto block = arguments(as_argument(), logical(inside));
+        return DrawingBoard(
+            window_, static_cast<uint32_t>(rt_kernel_command(RT_KERNEL_COPY_UNIT, block.get())));
+    }
+    // The text with its top left corner at (x, y), in the board's font and
+    // the colour 0x00BBGGRR, without a background.
+    void draw_text(int32_t x, int32_t y, uint32_t colour, const char* text) const {
+        auto block = arguments(as_argument(), integer(x), integer(y),
+                               integer(static_cast<int32_t>(colour)), rt::text(text));
+        rt_kernel_command(RT_KERNEL_DRAW_TEXT, block.get());
+    }
+
+  private:
+    RtArgument as_argument() const { return rt::unit(RT_TYPE(krnln, 0008), window_, unit_); }
+};
 
 class EditBox : public Unit {
   public:
@@ -174,12 +213,27 @@ class PictureBox : public WithPicture {
     Window window() const { return Window(window_); }
 };
 
-// A picture button: its picture is its face.
+// A picture button: its picture is its face, with a face of its own (when
+// set) while the mouse is over it, while it is held and while it is disabled.
 class PictureButton : public PictureBox {
   public:
     using PictureBox::PictureBox;
-    Bytes face() const { return picture(); }
-    void set_face(const Bytes& face) const { set_picture(face); }
+    enum State { kNormal, kHover, kPressed, kDisabled };
+    Bytes face(State state = kNormal) const {
+        return Bytes::adopt(static_cast<intptr_t>(get(face_property(state))));
+    }
+    // An empty face (a null block) shows the normal face in that state.
+    void set_face(const Bytes& face, State state = kNormal) const {
+        set(face_property(state), window_detail::address_of(face.block()));
+    }
+
+  private:
+    static int32_t face_property(State state) {
+        return state == kHover      ? RT_PROPERTY_HOVER_FACE
+               : state == kPressed  ? RT_PROPERTY_PRESSED_FACE
+               : state == kDisabled ? RT_PROPERTY_DISABLED_FACE
+                                    : RT_PROPERTY_PICTURE;
+    }
 };
 
 // An HTML view shows the page at its address (its text).

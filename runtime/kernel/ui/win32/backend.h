@@ -62,6 +62,13 @@ struct UnitView {
     HFONT font = nullptr;
     HBRUSH brush = nullptr;
     bool pressed = false;  // a picture button held down
+    bool hover = false;    // the mouse is over it
+    // A drawing board's picture (boards.cpp): what is painted on it goes
+    // here and is shown from here, so it stays when the window is covered.
+    HBITMAP board = nullptr;
+    HDC board_dc = nullptr;
+    SIZE board_size{};
+    bool board_lent = false;  // its device context is out with the program
 };
 
 struct WindowView {
@@ -96,6 +103,20 @@ class Win32Interface final : public UserInterface, private automation::Actor {
     void show_wait_cursor(bool on) override;
     int64_t handle_of(const WindowState& window, const UnitState& unit) override;
     bool serve_one(WindowSystem& system) override;
+    void unit_copied(const WindowState& window, const UnitState& original,
+                     const UnitState& copy) override;
+    void draw_text(const WindowState& window, const UnitState& board,
+                   const DrawnText& text) override;
+    TextSize measure_text(const Font& font, std::string_view gbk) override;
+
+    // The backend in use, null when none is.
+    static Win32Interface* attached();
+    // The device context of a drawing board's picture when `hwnd` is a
+    // board's control; null otherwise.
+    HDC board_dc_of(HWND hwnd);
+    // Takes back a device context that board_dc_of gave and shows what was
+    // painted through it; false when `dc` is none of the boards'.
+    bool board_released(HWND hwnd, HDC dc);
 
     LRESULT window_message(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
     LRESULT panel_message(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
@@ -136,6 +157,12 @@ class Win32Interface final : public UserInterface, private automation::Actor {
     // Windows behind a modal one take no input.
     void apply_reachability();
     void paint_panel(HWND hwnd, HDC dc);
+    // The board's picture at the control's size, made (in the background
+    // colour) or resized (keeping what fits) as needed; null without a
+    // control.
+    HDC board(UnitView& unit);
+    void show_board(const UnitView& unit);
+    void release_board(UnitView& unit);
     // Lets the windows catch up: painting and whatever was posted.
     void pump();
 

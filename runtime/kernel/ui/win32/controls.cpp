@@ -277,6 +277,7 @@ void Win32Interface::create_unit(WindowView& view, const WindowState& window, si
 }
 
 void Win32Interface::destroy_unit(UnitView& unit) {
+    release_board(unit);
     if (unit.hwnd != nullptr)
         DestroyWindow(unit.hwnd);
     if (unit.font != nullptr)

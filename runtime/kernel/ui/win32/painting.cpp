@@ -87,11 +87,31 @@ void Win32Interface::paint_panel(HWND hwnd, HDC dc) {
         case Kind::PictureBox:
             draw_picture(dc, p.picture, 0, 0);
             break;
+        case Kind::Canvas:
+            // What the program painted, kept in the board's picture.
+            if (unit.board_dc != nullptr)
+                BitBlt(dc, 0, 0, unit.board_size.cx, unit.board_size.cy, unit.board_dc, 0, 0,
+                       SRCCOPY);
+            break;
         case Kind::PictureButton: {
-            // Its face, pushed one pixel down and right while held.
-            const int shift = unit.pressed ? 1 : 0;
-            if (read_bmp(p.picture).info != nullptr) {
-                draw_picture(dc, p.picture, shift, shift);
+            // The face of its state where it has one; else its face, pushed
+            // one pixel down and right while held, greyed when disabled.
+            const bool enabled = usable(*window, index);
+            auto has = [&](size_t state) { return read_bmp(p.faces[state]).info != nullptr; };
+            const std::vector<uint8_t>* face = &p.picture;
+            int shift = unit.pressed ? 1 : 0;
+            bool greyed = !enabled;
+            if (!enabled && has(kFaceDisabled)) {
+                face = &p.faces[kFaceDisabled];
+                greyed = false;
+            } else if (enabled && unit.pressed && has(kFacePressed)) {
+                face = &p.faces[kFacePressed];
+                shift = 0;
+            } else if (enabled && unit.hover && has(kFaceHover)) {
+                face = &p.faces[kFaceHover];
+            }
+            if (read_bmp(*face).info != nullptr) {
+                draw_picture(dc, *face, shift, shift);
             } else {
                 RECT face = client;
                 DrawEdge(dc, &face, unit.pressed ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
@@ -99,7 +119,7 @@ void Win32Interface::paint_panel(HWND hwnd, HDC dc) {
                 DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &face,
                           DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
             }
-            if (!usable(*window, index)) {
+            if (greyed) {
                 // Greyed: every other pixel of the face in the button colour.
                 static const WORD kPattern[8] = {0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA, 0x55, 0xAA};
                 HBITMAP bits = CreateBitmap(8, 8, 1, 1, kPattern);
@@ -171,6 +191,29 @@ LRESULT Win32Interface::panel_message(HWND hwnd, UINT message, WPARAM wparam, LP
             if (window != nullptr && window->open && PtInRect(&client, at))
                 system_.click(window_id, window->units[index].id());
             return 0;
+        }
+        case WM_MOUSEMOVE: {
+            // A picture button shows its hover face until the mouse leaves.
+            WindowView* v = nullptr;
+            size_t index = 0;
+            if (locate(hwnd, v, index) && !v->units[index].hover) {
+                v->units[index].hover = true;
+                TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, hwnd, 0};
+                TrackMouseEvent(&track);
+                if (v->units[index].kind == Kind::PictureButton)
+                    InvalidateRect(hwnd, nullptr, FALSE);
+            }
+            break;
+        }
+        case WM_MOUSELEAVE: {
+            WindowView* v = nullptr;
+            size_t index = 0;
+            if (locate(hwnd, v, index) && v->units[index].hover) {
+                v->units[index].hover = false;
+                if (v->units[index].kind == Kind::PictureButton)
+                    InvalidateRect(hwnd, nullptr, FALSE);
+            }
+            break;
         }
         case WM_CAPTURECHANGED: {
             WindowView* v = nullptr;

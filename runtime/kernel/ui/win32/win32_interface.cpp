@@ -33,6 +33,10 @@ void Win32Interface::attach(Win32Interface* backend) {
     g_interface = backend;
 }
 
+Win32Interface* Win32Interface::attached() {
+    return g_interface;
+}
+
 void Win32Interface::register_classes() {
     WNDCLASSEXW window_class{};
     window_class.cbSize = sizeof window_class;
