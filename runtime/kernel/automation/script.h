@@ -13,6 +13,10 @@
 //   cancel-folder                cancel the folder dialog that is up
 //   capture "main.png"           a picture of the window in front, as a PNG file
 //                                (where windows are drawn; elsewhere nothing)
+//   tab                          press Tab in the window in front
+//   back-tab                     press Shift+Tab in the window in front
+//   expect-focus 编辑框1          the unit of the window in front with the
+//                                keyboard focus must be this one
 //
 // Units are named by their unit names; a name with spaces is quoted. Quoted
 // texts take \" \\ \n \r \t. Window identifiers are hexadecimal.
@@ -26,8 +30,8 @@
 #include <string_view>
 #include <vector>
 
-#include "base/error_or.h"
 #include "base/error.h"
+#include "base/error_or.h"
 
 namespace kernel::automation {
 
@@ -43,6 +47,9 @@ enum class StepKind {
     ChooseFolder,  // text: the folder's path
     CancelFolder,
     Capture,
+    Tab,
+    BackTab,
+    ExpectFocus,
 };
 
 struct Step {
