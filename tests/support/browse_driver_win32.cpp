@@ -17,8 +17,9 @@
 //       as its user would (WM_CLOSE); the program answers the questions
 //       only when it serves its messages, as a long handler does now and
 //       then
-//   browse_driver keys CAPTION TABS BUTTON_ID MODAL
-//       waits for the top-level window CAPTION and prints the identifier of
+//   browse_driver keys CAPTION PROGRAM TABS BUTTON_ID MODAL
+//       waits for the top-level window CAPTION of the program PROGRAM (its
+//       executable's path) and prints the identifier of
 //       the control with the focus, presses Tab TABS times (the key sent to
 //       the control with the focus) printing it after each, then clicks the
 //       unit BUTTON_ID (runtime-painted), waits for the window MODAL and
@@ -299,12 +300,57 @@ void press_key(HWND window, WPARAM key) {
     PostMessageW(target, WM_KEYUP, key, 0xC0000001);
 }
 
+// The executable's path of the process that owns `window`.
+std::wstring image_of(HWND window) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    HANDLE handle = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process);
+    if (handle == nullptr)
+        return {};
+    wchar_t path[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    const BOOL found = QueryFullProcessImageNameW(handle, 0, path, &size);
+    CloseHandle(handle);
+    return found ? std::wstring(path, size) : std::wstring();
+}
+
+struct Owned {
+    const std::wstring* caption;
+    const std::wstring* image;
+    HWND found;
+};
+
+BOOL CALLBACK find_owned(HWND hwnd, LPARAM data) {
+    auto* search = reinterpret_cast<Owned*>(data);
+    if (IsWindowVisible(hwnd) && text_of(hwnd) == *search->caption &&
+        CompareStringOrdinal(image_of(hwnd).c_str(), -1, search->image->c_str(), -1, TRUE) ==
+            CSTR_EQUAL) {
+        search->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The top-level window CAPTION of the program IMAGE: other tests' programs
+// may show windows of the same caption on the display meanwhile.
+HWND wait_for_owned(const std::wstring& caption, const std::wstring& image) {
+    for (int i = 0; i < 300; ++i) {
+        Owned search{&caption, &image, nullptr};
+        EnumWindows(find_owned, reinterpret_cast<LPARAM>(&search));
+        if (search.found != nullptr)
+            return search.found;
+        Sleep(100);
+    }
+    return nullptr;
+}
+
 int keys(char** argv) {
     const std::wstring caption = from_hex_utf8(argv[2]);
-    const int tabs = std::atoi(argv[3]);
-    const int button_id = std::atoi(argv[4]);
-    const std::wstring modal_caption = from_hex_utf8(argv[5]);
-    HWND main = wait_for({0, &caption, nullptr});
+    const std::wstring image = from_hex_utf8(argv[3]);
+    const int tabs = std::atoi(argv[4]);
+    const int button_id = std::atoi(argv[5]);
+    const std::wstring modal_caption = from_hex_utf8(argv[6]);
+    HWND main = wait_for_owned(caption, image);
     if (main == nullptr) {
         std::printf("no window\n");
         return 2;
@@ -320,7 +366,7 @@ int keys(char** argv) {
     const LPARAM middle = MAKELPARAM(client.right / 2, client.bottom / 2);
     PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, middle);
     PostMessageW(button, WM_LBUTTONUP, 0, middle);
-    HWND modal = wait_for({0, &modal_caption, nullptr});
+    HWND modal = wait_for_owned(modal_caption, image);
     if (modal == nullptr) {
         std::printf("no modal window\n");
         PostMessageW(main, WM_CLOSE, 0, 0);
@@ -352,11 +398,11 @@ int main(int argc, char** argv) {
         return choose(argv);
     if (argc == 7 && std::string(argv[1]) == "close-at")
         return close_at(argv);
-    if (argc == 6 && std::string(argv[1]) == "keys")
+    if (argc == 7 && std::string(argv[1]) == "keys")
         return keys(argv);
     std::fprintf(stderr,
                  "usage: browse_driver acp | choose CAPTION BUTTON BOX TITLE FOLDER"
                  " | close-at CAPTION BOX FOLDER rows|file LIST|PATH"
-                 " | keys CAPTION TABS BUTTON MODAL\n");
+                 " | keys CAPTION PROGRAM TABS BUTTON MODAL\n");
     return 2;
 }

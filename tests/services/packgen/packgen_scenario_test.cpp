@@ -780,14 +780,15 @@ TEST_P(PackgenOnRealWindows, TabOrderFocusAndTheModalWindowsButtons) {
     if (!fs::exists(driver))
         GTEST_SKIP() << "the win-x64 target is not built: no " << driver;
     const fs::path seen = scenario().folder() / "keys.out";
-    const int person = test_support::start(
-        {"/bin/sh", "-c", "exec \"$0\" \"$@\" > \"$OUT\"", wine.wine(), driver.string(), "keys",
-         hex_of("程序更新文件生成器 1.0"), "3", "1015", hex_of("使用说明")},
-        [&] {
-            auto environment = wine.environment();
-            environment.push_back("OUT=" + seen.string());
-            return environment;
-        }());
+    const int person =
+        test_support::start({"/bin/sh", "-c", "exec \"$0\" \"$@\" > \"$OUT\"", wine.wine(),
+                             driver.string(), "keys", hex_of("程序更新文件生成器 1.0"),
+                             hex_of(host_path(program_)), "3", "1015", hex_of("使用说明")},
+                            [&] {
+                                auto environment = wine.environment();
+                                environment.push_back("OUT=" + seen.string());
+                                return environment;
+                            }());
     // Without automation (no script, no transcript) the program serves the
     // system's messages, keys included, as for a person at the screen.
     std::vector<std::string> environment;
