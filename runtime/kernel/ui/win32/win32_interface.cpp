@@ -118,7 +118,10 @@ bool Win32Interface::take_key(const MSG& msg) {
         move_focus(*v, (GetKeyState(VK_SHIFT) & 0x8000) != 0);
         return true;
     }
-    // The space bar on a picture button, as on any button: a click.
+    // The space bar on a picture button, as on any button: a click, once
+    // however long the key is held (bit 30: it was down already).
+    if ((msg.lParam & (1 << 30)) != 0)
+        return false;
     WindowView* owner = nullptr;
     size_t index = 0;
     if (!locate(msg.hwnd, owner, index) || owner != v ||
