@@ -23,6 +23,7 @@
 #define RT_FACET_ALIGNED 0x20u  /* places its text left, centred or right */
 #define RT_FACET_SCROLLED 0x40u /* may carry scroll bars */
 #define RT_FACET_FACES 0x80u    /* a face for each state: hovered, pressed, disabled */
+#define RT_FACET_ICON 0x100u    /* carries the program's icon: a window */
 
 /* A unit type reference is the 1-based library list position << 16 | the
    type's number in its library. The kernel library is always first, so its
@@ -37,7 +38,7 @@
    library, facets, shown as). "Shown as" is what the real-window backend
    makes of the unit (Invisible: nothing on the screen). ---- */
 #define RT_UNIT_TYPE_TABLE(X)                                                                     \
-    X(RT_UNIT_WINDOW, "window", krnln, 0x0001, RT_FACET_PICTURE, Window)                          \
+    X(RT_UNIT_WINDOW, "window", krnln, 0x0001, RT_FACET_PICTURE | RT_FACET_ICON, Window)          \
     X(RT_UNIT_EDIT, "edit", krnln, 0x0005,                                                        \
       RT_FACET_TYPED | RT_FACET_FIELD | RT_FACET_ALIGNED | RT_FACET_SCROLLED, Edit)               \
     X(RT_UNIT_PICTURE, "picture", krnln, 0x0006, RT_FACET_PICTURE, PictureBox)                    \
@@ -118,35 +119,39 @@
    the defaults of its type (empty texts, no picture, the system's colours
    and font) for what its record leaves out. X(constant, tag, keyword in
    descriptions, facets). ---- */
-#define RT_FORM_ITEM_TABLE(X)                                      \
-    /* text: caption, or an edit box's content */                  \
-    X(RT_FORM_TEXT, 1, "text", 0)                                  \
-    /* u32 0x00BBGGRR */                                           \
-    X(RT_FORM_TEXT_COLOUR, 2, "text-colour", 0)                    \
-    /* u32 0x00BBGGRR */                                           \
-    X(RT_FORM_BACK_COLOUR, 3, "back-colour", 0)                    \
-    /* u32 size in points, u32 RT_FONT_* bits, text face */        \
-    X(RT_FORM_FONT, 4, "font", 0)                                  \
-    /* u32 count, then that many texts: the rows */                \
-    X(RT_FORM_ITEMS, 5, "items", RT_FACET_ROWS)                    \
-    /* i32: the selected row, -1 for none */                       \
-    X(RT_FORM_SELECTION, 6, "selected", RT_FACET_ROWS)             \
-    /* no payload: checked */                                      \
-    X(RT_FORM_CHECKED, 7, "checked", RT_FACET_CHECK)               \
-    /* no payload: read-only */                                    \
-    X(RT_FORM_READ_ONLY, 8, "read-only", RT_FACET_TYPED)           \
-    /* no payload: multi-line */                                   \
-    X(RT_FORM_MULTI_LINE, 9, "multi-line", RT_FACET_TYPED)         \
-    /* u32 length, then the picture's bytes */                     \
-    X(RT_FORM_PICTURE, 10, "picture", RT_FACET_PICTURE)            \
-    /* u32 RT_ALIGN_*: where the text stands */                    \
-    X(RT_FORM_ALIGNMENT, 11, "align", RT_FACET_ALIGNED)            \
-    /* u32 RT_SCROLL_* bits: the scroll bars */                    \
-    X(RT_FORM_SCROLL_BARS, 12, "scroll-bars", RT_FACET_SCROLLED)   \
-    /* u32 length, then the picture's bytes */                     \
-    X(RT_FORM_HOVER_FACE, 13, "hover-picture", RT_FACET_FACES)     \
-    X(RT_FORM_PRESSED_FACE, 14, "pressed-picture", RT_FACET_FACES) \
-    X(RT_FORM_DISABLED_FACE, 15, "disabled-picture", RT_FACET_FACES)
+#define RT_FORM_ITEM_TABLE(X)                                        \
+    /* text: caption, or an edit box's content */                    \
+    X(RT_FORM_TEXT, 1, "text", 0)                                    \
+    /* u32 0x00BBGGRR */                                             \
+    X(RT_FORM_TEXT_COLOUR, 2, "text-colour", 0)                      \
+    /* u32 0x00BBGGRR */                                             \
+    X(RT_FORM_BACK_COLOUR, 3, "back-colour", 0)                      \
+    /* u32 size in points, u32 RT_FONT_* bits, text face */          \
+    X(RT_FORM_FONT, 4, "font", 0)                                    \
+    /* u32 count, then that many texts: the rows */                  \
+    X(RT_FORM_ITEMS, 5, "items", RT_FACET_ROWS)                      \
+    /* i32: the selected row, -1 for none */                         \
+    X(RT_FORM_SELECTION, 6, "selected", RT_FACET_ROWS)               \
+    /* no payload: checked */                                        \
+    X(RT_FORM_CHECKED, 7, "checked", RT_FACET_CHECK)                 \
+    /* no payload: read-only */                                      \
+    X(RT_FORM_READ_ONLY, 8, "read-only", RT_FACET_TYPED)             \
+    /* no payload: multi-line */                                     \
+    X(RT_FORM_MULTI_LINE, 9, "multi-line", RT_FACET_TYPED)           \
+    /* u32 length, then the picture's bytes */                       \
+    X(RT_FORM_PICTURE, 10, "picture", RT_FACET_PICTURE)              \
+    /* u32 RT_ALIGN_*: where the text stands */                      \
+    X(RT_FORM_ALIGNMENT, 11, "align", RT_FACET_ALIGNED)              \
+    /* u32 RT_SCROLL_* bits: the scroll bars */                      \
+    X(RT_FORM_SCROLL_BARS, 12, "scroll-bars", RT_FACET_SCROLLED)     \
+    /* u32 length, then the picture's bytes */                       \
+    X(RT_FORM_HOVER_FACE, 13, "hover-picture", RT_FACET_FACES)       \
+    X(RT_FORM_PRESSED_FACE, 14, "pressed-picture", RT_FACET_FACES)   \
+    X(RT_FORM_DISABLED_FACE, 15, "disabled-picture", RT_FACET_FACES) \
+    /* u32 length, then an icon file (.ico): its images */           \
+    X(RT_FORM_ICON, 16, "icon", RT_FACET_ICON)                       \
+    /* as font, with the characters' height in pixels */             \
+    X(RT_FORM_FONT_PIXELS, 17, "font-pixels", 0)
 
 #define RT_ALIGN_LEFT 0
 #define RT_ALIGN_CENTRE 1

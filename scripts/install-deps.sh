@@ -14,8 +14,8 @@ packages=(
   unzip python3
   libcurl4-openssl-dev nginx
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 libz-mingw-w64-dev
-  # fonts-wine: the font Wine draws the title-bar buttons with (without it
-  # they read "0 1 r")
+  # fonts-wine: the font Wine draws the title-bar buttons with, which
+  # scripts/wine-env.sh copies into the prefix (without it they read "0 1 r")
   wine64 fonts-wine xvfb
   imagemagick x11-utils fonts-wqy-microhei
   binutils file

@@ -22,7 +22,8 @@
 # are serialised by a lock, so parallel test processes can each start and stop.
 #
 # The prefix is $WINEPREFIX, or build/wineprefix of this repository; it is
-# initialised on first use without installing anything. The process ids,
+# initialised on first use without installing anything and given a copy of
+# wine's symbol font (install_wine_fonts). The process ids,
 # the display number and the holders are kept in build/wine-env/, and stop
 # ends only the processes recorded there. A wineserver that was already
 # running for the prefix, not started here, is used and left alone.
@@ -107,6 +108,29 @@ init_prefix() {
   # The server that wineboot started writes the registry out when it ends.
   wine_env timeout 120 "$wineserver" -w >/dev/null 2>&1 </dev/null 9>&- || true
   [[ -f $prefix/system.reg ]] || die "wineboot did not initialise $prefix (see $state/wineboot.log)"
+}
+
+# Wine draws the minimise, maximise and close buttons of a title bar as the
+# characters "0", "1" and "r" of its symbol font, Marlett. Debian's fonts-wine
+# puts that font under wine's data folder (/usr/share/wine/fonts), but the
+# font list of this wine is only the prefix's Windows font folder and what
+# fontconfig knows, and neither holds it: without a copy in the prefix the
+# buttons show the plain letters "0 1 r". Checked at every start, so a prefix
+# made before the package was installed gets it too; programs started
+# afterwards find it.
+install_wine_fonts() {
+  local fonts=$prefix/drive_c/windows/Fonts source font
+  for source in "$(dirname "$wine")/../../share/wine/fonts" /usr/share/wine/fonts; do
+    [[ -f $source/marlett.ttf ]] && break
+  done
+  if [[ ! -f $source/marlett.ttf ]]; then
+    say "wine's marlett.ttf is missing (package fonts-wine): title-bar buttons show as letters"
+    return 0
+  fi
+  mkdir -p "$fonts"
+  for font in marlett.ttf; do
+    cmp -s "$source/$font" "$fonts/$font" || cp "$source/$font" "$fonts/$font"
+  done
 }
 
 # The virtual display has no window manager: wine draws the windows' frames
@@ -277,6 +301,7 @@ cmd_start() {
   fi
   echo "$prefix" >"$state/prefix"
   init_prefix
+  install_wine_fonts
   start_server
   start_display
   settle_prefix

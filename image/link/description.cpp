@@ -431,6 +431,11 @@ class Parser {
             return error(number, "'" + keyword + "' is given twice for this unit");
         if (!rt_type_has(type_row(ud.unit.type), row.facets))
             return error(number, "'" + keyword + "' does not belong to this unit's type");
+        const uint8_t other_font = tag == RT_FORM_FONT ? RT_FORM_FONT_PIXELS : RT_FORM_FONT;
+        if ((tag == RT_FORM_FONT || tag == RT_FORM_FONT_PIXELS) &&
+            std::find(ud.form_items.begin(), ud.form_items.end(), other_font) !=
+                ud.form_items.end())
+            return error(number, "a unit's font is given in points or in pixels, not both");
         ud.form_items.push_back(tag);
         std::vector<uint8_t> item{tag};
         auto append_text = [&](const std::string& text) {
@@ -447,9 +452,12 @@ class Parser {
                 TRY(need(t, 2, number));
                 append_u32(item, static_cast<uint32_t>(TRY(integer(t[1], number, 0, 0xFFFFFF))));
                 break;
-            case RT_FORM_FONT: {
+            case RT_FORM_FONT:
+            case RT_FORM_FONT_PIXELS: {
                 if (t.size() < 3)
-                    return error(number, "'font' takes a face and a size in points");
+                    return error(number, tag == RT_FORM_FONT
+                                             ? "'font' takes a face and a size in points"
+                                             : "'font-pixels' takes a face and a height in pixels");
                 const std::string face = TRY(gbk_text(t[1], number));
                 const auto size = static_cast<uint32_t>(TRY(integer(t[2], number, 1, 4096)));
                 uint32_t style = 0;
@@ -511,7 +519,8 @@ class Parser {
             case RT_FORM_PICTURE:
             case RT_FORM_HOVER_FACE:
             case RT_FORM_PRESSED_FACE:
-            case RT_FORM_DISABLED_FACE: {
+            case RT_FORM_DISABLED_FACE:
+            case RT_FORM_ICON: {
                 TRY(need(t, 2, number));
                 if (!t[1].quoted)
                     return error(number, "'" + t[0].text + "' takes a quoted file name");

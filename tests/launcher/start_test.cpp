@@ -125,6 +125,10 @@ TEST_F(LauncherTest, VersionCheckOpensTheMainWindowOrHandsOver) {
         if (!c.published) {
             EXPECT_TRUE(contains(r.transcript, std::string(kVersionWindow) + kMainWindow))
                 << r.transcript;
+            // The program icon in its three sizes.
+            EXPECT_TRUE(
+                contains(r.transcript, "window-icon 0x52010002 48x48@32 32x32@32 16x16@32\n"))
+                << r.transcript;
             EXPECT_TRUE(contains(r.transcript, "window-close 0x52010001 \"登陆器版本比较\"\n"))
                 << r.transcript;
             EXPECT_EQ(test_support::read_text(client / "launcher.ini"),

@@ -83,6 +83,7 @@ TEST_F(LauncherTest, MainRoadOnRealWindowsUnderWine) {
     const std::string shown = test_support::read_text(transcript);
     EXPECT_EQ(result.exit_code, 0) << result.err << shown;
     EXPECT_TRUE(contains(shown, "window-text 0x52010002 \"" + title + "\"\n")) << shown;
+    EXPECT_TRUE(contains(shown, "window-icon 0x52010002 48x48@32 32x32@32 16x16@32\n")) << shown;
     EXPECT_TRUE(contains(shown, "window-open 0x52010004 \"\"\n")) << shown;
     EXPECT_TRUE(contains(shown, "window-open 0x52010005 \"商业版与免费版比较\"\n")) << shown;
     EXPECT_TRUE(contains(shown, "window-close 0x52010002")) << shown;

@@ -7,6 +7,7 @@
 #include "contract/runtime_abi.h"
 #include "image/link/description.h"
 #include "runtime/kernel/automation/script.h"
+#include "runtime/kernel/ui/icon_file.h"
 #include "runtime/kernel/ui/model.h"
 #include "runtime/kernel/ui/window_system.h"
 #include "tests/support/test_support.h"
@@ -153,6 +154,11 @@ TEST(FormItems, DescriptionsRefuseWhatNoUnitCanHold) {
         {"  unit 16010001 edit \"e\"\n    scroll-bars vertical vertical\n",
          "horizontal, vertical or both"},
         {"  unit 16010001 list \"l\"\n    scroll-bars sideways\n", "horizontal, vertical or both"},
+        {"  unit 16010001 label \"l\"\n    font \"f\" 9\n    font-pixels \"f\" 12\n",
+         "in points or in pixels, not both"},
+        {"  unit 16010001 label \"l\"\n    font-pixels \"f\" 0\n", "expected a number from 1"},
+        {"  unit 16010001 label \"l\"\n    icon \"two.ico\"\n", "does not belong"},
+        {"  unit 16010001 picture \"p\"\n    icon \"two.ico\"\n", "does not belong"},
     };
     for (const auto& [units, message] : cases) {
         SCOPED_TRACE(units);
@@ -186,6 +192,8 @@ TEST(FormItems, LinkerAndRuntimeAgreeOnEveryRowOfTheTable) {
         {"hover-picture", " \"pixel.bmp\""},
         {"pressed-picture", " \"pixel.bmp\""},
         {"disabled-picture", " \"pixel.bmp\""},
+        {"icon", " \"two.ico\""},
+        {"font-pixels", " \"f\" 14"},
     };
     // Support libraries in an order of their own, so that positions matter.
     const std::string libraries = "library HtmlView\nlibrary iext\nlibrary eCompress\n";
@@ -244,6 +252,11 @@ TEST(FormItems, TheRuntimeRefusesDamagedItems) {
         {"  unit 16010001 edit \"e\"\n    bytes 0B 03000000\n", "an alignment of 3"},
         {"  unit 16010001 list \"l\"\n    bytes 0C 04000000\n", "scroll bars 0x4"},
         {"  unit 16010001 list \"l\"\n    bytes 0B 01000000\n", "does not belong"},
+        {"  unit 16010001 label \"l\"\n    bytes 11 00000000 00000000 00000000\n",
+         "a font height of 0 pixels"},
+        {"  unit 16010001 label \"l\"\n    bytes 04 09000000 00000000 00000000\n"
+         "    bytes 11 0C000000 00000000 00000000\n",
+         "both in points and in pixels"},
     };
     for (const auto& [units, message] : cases) {
         SCOPED_TRACE(units);
@@ -252,6 +265,68 @@ TEST(FormItems, TheRuntimeRefusesDamagedItems) {
         auto read = initial_properties(parsed[1]);
         ASSERT_TRUE(read.is_error());
         EXPECT_NE(read.error().find(message), std::string::npos) << read.error();
+    }
+}
+
+// A font by the height of its characters in pixels, as the launcher's
+// controls have theirs: the program reads the nearest size in points, and a
+// size it writes rules from then on. A window's icon is kept as its file.
+TEST(FormItems, FontsInPixelsAndWindowIcons) {
+    auto parsed = image::link::parse_description(
+        "window 52010001\n  unit 06010000 window \"\"\n    icon \"two.ico\"\n"
+        "  unit 16010001 label \"l\"\n    font-pixels \"宋体\" 14 underline\n"
+        "  unit 16010002 label \"m\"\n    font-pixels \"宋体\" 12\n",
+        kPrograms);
+    ASSERT_FALSE(parsed.is_error()) << parsed.error();
+    const auto& units = parsed.value().windows[0].units;
+    auto window = initial_properties(units[0].unit);
+    ASSERT_FALSE(window.is_error()) << window.error();
+    EXPECT_EQ(window.value().icon, test_support::read_bytes(kPrograms / "two.ico"));
+    struct Case {
+        size_t unit;
+        kernel::ui::Font font;
+    };
+    for (const Case& c :
+         {Case{1, {gbk("宋体"), 11, RT_FONT_UNDERLINE, 14}}, Case{2, {gbk("宋体"), 9, 0, 12}}}) {
+        auto read = initial_properties(units[c.unit].unit);
+        ASSERT_FALSE(read.is_error()) << read.error();
+        EXPECT_EQ(read.value().font, c.font);
+    }
+}
+
+TEST(IconFiles, ImagesAndDamagedFiles) {
+    const std::vector<uint8_t> file = test_support::read_bytes(kPrograms / "two.ico");
+    auto images = kernel::ui::read_icon_file(file);
+    ASSERT_FALSE(images.is_error()) << images.error();
+    ASSERT_EQ(images.value().size(), 2u);
+    EXPECT_EQ(images.value()[0].width, 2);
+    EXPECT_EQ(images.value()[0].height, 2);
+    EXPECT_EQ(images.value()[0].bits, 32);
+    EXPECT_EQ(images.value()[1].width, 1);
+    EXPECT_EQ(images.value()[1].bytes.data(), file.data() + 6 + 32 + 40 + 16 + 8);
+
+    auto with = [&](size_t at, std::vector<uint8_t> bytes) {
+        std::vector<uint8_t> changed = file;
+        std::copy(bytes.begin(), bytes.end(), changed.begin() + static_cast<ptrdiff_t>(at));
+        return changed;
+    };
+    std::vector<uint8_t> wide = with(6, {0, 0});  // 0 stands for 256
+    EXPECT_EQ(kernel::ui::read_icon_file(wide).value()[0].width, 256);
+    const std::pair<std::vector<uint8_t>, const char*> cases[] = {
+        {std::vector<uint8_t>(file.begin(), file.begin() + 5), "an icon file of 5 bytes"},
+        {with(2, {2, 0}), "not an icon file"},  // a cursor file
+        {with(0, {1, 0}), "not an icon file"},
+        {with(4, {0, 0}), "without images"},
+        {with(4, {10, 0}), "the icon directory of 10 images runs past the end"},
+        {with(6 + 8, {0xFF, 0, 0, 0}), "icon image 1 lies outside the file"},
+        {with(6 + 16 + 12, {0x90, 0, 0, 0}), "icon image 2 lies outside the file"},
+        {with(6 + 8, {0, 0, 0, 0}), "icon image 1 lies outside the file"},
+    };
+    for (const auto& [bytes, message] : cases) {
+        SCOPED_TRACE(message);
+        auto read = kernel::ui::read_icon_file(bytes);
+        ASSERT_TRUE(read.is_error());
+        EXPECT_NE(read.error().message().find(message), std::string::npos) << read.error();
     }
 }
 
@@ -313,7 +388,10 @@ TEST(Script, StepsAsWritten) {
         "close\n"
         "activate 0x52010002\n"
         "expect-window 52010003\n"
-        "expect-text 标签1 \"共 2 个\"");
+        "expect-text 标签1 \"共 2 个\"\n"
+        "tab\n"
+        "back-tab\n"
+        "expect-focus 编辑框1");
     ASSERT_FALSE(steps.is_error()) << steps.error();
     struct Expected {
         StepKind kind;
@@ -339,6 +417,9 @@ TEST(Script, StepsAsWritten) {
         {StepKind::Activate, 12, "activate 0x52010002", "", "", 0, 0x52010002, 0},
         {StepKind::ExpectWindow, 13, "expect-window 52010003", "", "", 0, 0x52010003, 0},
         {StepKind::ExpectText, 14, "expect-text 标签1 \"共 2 个\"", "标签1", "共 2 个", 0, 0, 0},
+        {StepKind::Tab, 15, "tab", "", "", 0, 0, 0},
+        {StepKind::BackTab, 16, "back-tab", "", "", 0, 0, 0},
+        {StepKind::ExpectFocus, 17, "expect-focus 编辑框1", "编辑框1", "", 0, 0, 0},
     };
     ASSERT_EQ(steps.value().size(), std::size(expected));
     for (size_t i = 0; i < std::size(expected); ++i) {

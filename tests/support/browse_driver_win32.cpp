@@ -17,6 +17,15 @@
 //       as its user would (WM_CLOSE); the program answers the questions
 //       only when it serves its messages, as a long handler does now and
 //       then
+//   browse_driver keys CAPTION PROGRAM TABS BUTTON_ID MODAL
+//       waits for the top-level window CAPTION of the program PROGRAM (its
+//       executable's path) and prints the identifier of
+//       the control with the focus, presses Tab TABS times (the key sent to
+//       the control with the focus) printing it after each, then clicks the
+//       unit BUTTON_ID (runtime-painted), waits for the window MODAL and
+//       prints whether each window has a minimise button and the focus in
+//       MODAL; closes MODAL and prints the focus in CAPTION again, then
+//       closes CAPTION
 //
 // Texts are given as hex of their UTF-8 bytes, so that no code page comes
 // between the test and the helper. Everything seen is printed (UTF-8); the
@@ -246,6 +255,136 @@ int close_at(char** argv) {
     return shown ? 0 : 1;
 }
 
+// The control with the focus in the thread of `window`, null for none.
+HWND focus_of(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info))
+        return nullptr;
+    return info.hwndFocus;
+}
+
+// Other programs' windows may come and go on the display meanwhile: a
+// person brings the window to the front before pressing a key, and only
+// the window in front has a focus.
+void to_front(HWND window) {
+    if (GetForegroundWindow() != window) {
+        SetForegroundWindow(window);
+        Sleep(200);
+    }
+}
+
+// The program answers in its own time, and another program's window may
+// take the front meanwhile: asked again for a while until a control of the
+// window has the focus.
+void print_focus(const char* what, HWND window) {
+    HWND focus = nullptr;
+    Sleep(500);
+    for (int i = 0; i < 50; ++i) {
+        to_front(window);
+        focus = focus_of(window);
+        if (focus != nullptr && GetParent(focus) == window)
+            break;
+        Sleep(100);
+    }
+    std::printf("%s %d\n", what,
+                focus != nullptr && GetParent(focus) == window ? GetDlgCtrlID(focus) : 0);
+}
+
+void press_key(HWND window, WPARAM key) {
+    to_front(window);
+    HWND target = focus_of(window);
+    if (target == nullptr)
+        target = window;
+    PostMessageW(target, WM_KEYDOWN, key, 1);
+    PostMessageW(target, WM_KEYUP, key, 0xC0000001);
+}
+
+// The executable's path of the process that owns `window`.
+std::wstring image_of(HWND window) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    HANDLE handle = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process);
+    if (handle == nullptr)
+        return {};
+    wchar_t path[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    const BOOL found = QueryFullProcessImageNameW(handle, 0, path, &size);
+    CloseHandle(handle);
+    return found ? std::wstring(path, size) : std::wstring();
+}
+
+struct Owned {
+    const std::wstring* caption;
+    const std::wstring* image;
+    HWND found;
+};
+
+BOOL CALLBACK find_owned(HWND hwnd, LPARAM data) {
+    auto* search = reinterpret_cast<Owned*>(data);
+    if (IsWindowVisible(hwnd) && text_of(hwnd) == *search->caption &&
+        CompareStringOrdinal(image_of(hwnd).c_str(), -1, search->image->c_str(), -1, TRUE) ==
+            CSTR_EQUAL) {
+        search->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The top-level window CAPTION of the program IMAGE: other tests' programs
+// may show windows of the same caption on the display meanwhile.
+HWND wait_for_owned(const std::wstring& caption, const std::wstring& image) {
+    for (int i = 0; i < 300; ++i) {
+        Owned search{&caption, &image, nullptr};
+        EnumWindows(find_owned, reinterpret_cast<LPARAM>(&search));
+        if (search.found != nullptr)
+            return search.found;
+        Sleep(100);
+    }
+    return nullptr;
+}
+
+int keys(char** argv) {
+    const std::wstring caption = from_hex_utf8(argv[2]);
+    const std::wstring image = from_hex_utf8(argv[3]);
+    const int tabs = std::atoi(argv[4]);
+    const int button_id = std::atoi(argv[5]);
+    const std::wstring modal_caption = from_hex_utf8(argv[6]);
+    HWND main = wait_for_owned(caption, image);
+    if (main == nullptr) {
+        std::printf("no window\n");
+        return 2;
+    }
+    print_focus("focus", main);
+    for (int i = 0; i < tabs; ++i) {
+        press_key(main, VK_TAB);
+        print_focus("tab", main);
+    }
+    HWND button = GetDlgItem(main, button_id);
+    RECT client{};
+    GetClientRect(button, &client);
+    const LPARAM middle = MAKELPARAM(client.right / 2, client.bottom / 2);
+    PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, middle);
+    PostMessageW(button, WM_LBUTTONUP, 0, middle);
+    HWND modal = wait_for_owned(modal_caption, image);
+    if (modal == nullptr) {
+        std::printf("no modal window\n");
+        PostMessageW(main, WM_CLOSE, 0, 0);
+        return 2;
+    }
+    auto minimise = [](HWND hwnd) {
+        return (GetWindowLongW(hwnd, GWL_STYLE) & WS_MINIMIZEBOX) != 0;
+    };
+    std::printf("minimise %d modal %d\n", minimise(main) ? 1 : 0, minimise(modal) ? 1 : 0);
+    print_focus("modal-focus", modal);
+    PostMessageW(modal, WM_CLOSE, 0, 0);
+    for (int i = 0; i < 100 && IsWindow(modal); ++i)
+        Sleep(50);
+    print_focus("focus-again", main);
+    PostMessageW(main, WM_CLOSE, 0, 0);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -259,8 +398,11 @@ int main(int argc, char** argv) {
         return choose(argv);
     if (argc == 7 && std::string(argv[1]) == "close-at")
         return close_at(argv);
+    if (argc == 7 && std::string(argv[1]) == "keys")
+        return keys(argv);
     std::fprintf(stderr,
                  "usage: browse_driver acp | choose CAPTION BUTTON BOX TITLE FOLDER"
-                 " | close-at CAPTION BOX FOLDER rows|file LIST|PATH\n");
+                 " | close-at CAPTION BOX FOLDER rows|file LIST|PATH"
+                 " | keys CAPTION PROGRAM TABS BUTTON MODAL\n");
     return 2;
 }

@@ -79,6 +79,13 @@ ui::Result<void> ScriptDriver::perform(const Step& step, ui::WindowSystem& syste
             return {};
         case StepKind::Capture:
             return actor.capture(active_id, step.text);
+        case StepKind::Tab:
+        case StepKind::BackTab: {
+            const bool backwards = step.kind == StepKind::BackTab;
+            append_transcript_line(backwards ? "user-back-tab" : "user-tab");
+            actor.tab(system, active_id, backwards);
+            return {};
+        }
         default:
             break;
     }
@@ -88,6 +95,14 @@ ui::Result<void> ScriptDriver::perform(const Step& step, ui::WindowSystem& syste
         return fail("the window " + hex(active_id) + " has no unit " + utf8(step.unit));
     const uint32_t unit_id = unit->id();
     const std::string name = ui::display_name(*unit);
+    if (step.kind == StepKind::ExpectFocus) {
+        const size_t focused = actor.focused(system, active_id);
+        if (focused == 0 || focused >= active->units.size())
+            return fail("no unit of the window " + hex(active_id) + " has the focus");
+        if (&active->units[focused] != unit)
+            return fail("the focus is on " + ui::display_name(active->units[focused]));
+        return {};
+    }
     if (step.kind == StepKind::ExpectText) {
         if (unit->now.text != step.text)
             return fail("the text of " + name + " is " + quote(utf8(unit->now.text)));

@@ -4,7 +4,7 @@
 // enabled, an edit box is not read-only, the row exists — and done. A message
 // box is answered by the step that follows when it comes up, and so is the
 // folder dialog. Each action leaves a transcript line (user-click, user-type,
-// user-select, user-close, user-activate).
+// user-select, user-close, user-activate, user-tab, user-back-tab).
 #pragma once
 
 #include <cstddef>
@@ -38,6 +38,13 @@ class Actor {
     }
     virtual void close(ui::WindowSystem& system, uint32_t window) { system.user_close(window); }
     virtual void activate(ui::WindowSystem& system, uint32_t window) { system.activate(window); }
+    virtual void tab(ui::WindowSystem& system, uint32_t window, bool backwards) {
+        system.tab(window, backwards);
+    }
+    // The index of the window's unit that has the keyboard focus, 0 for none.
+    virtual size_t focused(ui::WindowSystem& system, uint32_t window) {
+        return system.window(window)->focus;
+    }
     // A picture of the window as a PNG file (`file` UTF-8); without a
     // screen there is nothing to capture and nothing is written.
     virtual ui::Result<void> capture(uint32_t /*window*/, const std::string& /*file*/) {

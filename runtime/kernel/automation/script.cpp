@@ -123,6 +123,9 @@ constexpr Grammar kGrammar[] = {
     {"choose-folder", StepKind::ChooseFolder, "p"},
     {"cancel-folder", StepKind::CancelFolder, ""},
     {"capture", StepKind::Capture, "f"},
+    {"tab", StepKind::Tab, ""},
+    {"back-tab", StepKind::BackTab, ""},
+    {"expect-focus", StepKind::ExpectFocus, "u"},
 };
 
 Result<Step> parse_step(const std::vector<Token>& tokens) {

@@ -13,6 +13,10 @@
 //   cancel-folder                cancel the folder dialog that is up
 //   capture "main.png"           a picture of the window in front, as a PNG file
 //                                (where windows are drawn; elsewhere nothing)
+//   tab                          press Tab in the window in front
+//   back-tab                     press Shift+Tab in the window in front
+//   expect-focus 编辑框1          the unit of the window in front with the
+//                                keyboard focus must be this one
 //   program update.exe           the lines up to the next `program` line are
 //                                steps of the program of this file name only
 //
@@ -32,8 +36,8 @@
 #include <string_view>
 #include <vector>
 
-#include "base/error_or.h"
 #include "base/error.h"
+#include "base/error_or.h"
 
 namespace kernel::automation {
 
@@ -49,6 +53,9 @@ enum class StepKind {
     ChooseFolder,  // text: the folder's path
     CancelFolder,
     Capture,
+    Tab,
+    BackTab,
+    ExpectFocus,
 };
 
 struct Step {

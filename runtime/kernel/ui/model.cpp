@@ -1,11 +1,13 @@
 #include "runtime/kernel/ui/model.h"
 
+#include <algorithm>
 #include <set>
 
 #include "base/byte_reader.h"
 #include "base/encoding.h"
 #include "base/hex.h"
 #include "contract/runtime_abi.h"
+#include "runtime/kernel/ui/icon_file.h"
 
 namespace kernel::ui {
 
@@ -78,6 +80,26 @@ Result<void> read_item(ItemReader& reader, uint8_t tag, Properties& p) {
             if (p.font.size <= 0)
                 return fail("a font size of " + std::to_string(p.font.size) + " points");
             return {};
+        case RT_FORM_FONT_PIXELS: {
+            const uint32_t pixels = TRY(reader.u32("the font height"));
+            p.font.style = static_cast<int32_t>(TRY(reader.u32("the font style")));
+            p.font.name = TRY(reader.text("the font face"));
+            if (pixels == 0 || pixels > 4096)
+                return fail("a font height of " + std::to_string(pixels) + " pixels");
+            p.font.pixels = static_cast<int32_t>(pixels);
+            // What a program reads as the size: points of 1/72 inch on a
+            // screen of 96 pixels an inch, rounded.
+            p.font.size = std::max(1, (p.font.pixels * 72 + 48) / 96);
+            return {};
+        }
+        case RT_FORM_ICON: {
+            std::span<const uint8_t> icon = TRY(reader.bytes("the icon"));
+            auto images = read_icon_file(icon);
+            if (images.is_error())
+                return fail(images.error().message());
+            p.icon.assign(icon.begin(), icon.end());
+            return {};
+        }
         case RT_FORM_ITEMS: {
             const uint32_t count = TRY(reader.u32("the item count"));
             for (uint32_t i = 0; i < count; ++i)
@@ -166,6 +188,8 @@ Result<Properties> initial_properties(const image::Unit& unit, const RtUnitTypeR
         if (read.is_error())
             return where(read.error());
     }
+    if (seen.contains(RT_FORM_FONT) && seen.contains(RT_FORM_FONT_PIXELS))
+        return fail(std::string("the font is given both in points and in pixels"));
     if (p.selection < -1 || p.selection >= static_cast<int32_t>(p.items.size()))
         return fail("the selected row " + std::to_string(p.selection) + " is not one of its " +
                     std::to_string(p.items.size()) + " rows");
@@ -177,6 +201,7 @@ void WindowState::rebuild() {
     for (size_t i = 0; i < form->units.size(); ++i)
         units.push_back({&form->units[i], initial[i], kinds[i]});
     used = true;
+    focus = 0;
 }
 
 UnitState* WindowState::unit(uint32_t id) {
@@ -205,6 +230,58 @@ UnitState* WindowState::parent_of(const UnitState& unit) {
             return &other;
     }
     return nullptr;
+}
+
+bool is_tab_stop(const UnitState& unit) {
+    switch (unit.type()) {
+        case RT_UNIT_EDIT:
+        case RT_UNIT_BUTTON:
+        case RT_UNIT_RADIO:
+        case RT_UNIT_LIST:
+        case RT_UNIT_PICTURE_BUTTON:
+            return true;
+    }
+    return unit.now.focus;
+}
+
+bool within_reach(const WindowState& window, const UnitState& unit) {
+    // The chains of holders end at the window: WindowSystem::create checks it.
+    for (const UnitState* at = &unit; at != nullptr; at = window.parent_of(*at)) {
+        if (!at->now.visible || !at->now.enabled)
+            return false;
+    }
+    const Properties& own = window.units.front().now;
+    return own.visible && own.enabled;
+}
+
+size_t next_tab_stop(const WindowState& window, size_t from, bool backwards) {
+    std::vector<size_t> stops;
+    for (size_t i = 1; i < window.units.size(); ++i) {
+        if (is_tab_stop(window.units[i]) && within_reach(window, window.units[i]))
+            stops.push_back(i);
+    }
+    if (stops.empty())
+        return 0;
+    if (!backwards) {
+        for (size_t stop : stops) {
+            if (stop > from)
+                return stop;
+        }
+        return stops.front();
+    }
+    for (auto stop = stops.rbegin(); stop != stops.rend(); ++stop) {
+        if (from != 0 && *stop < from)
+            return *stop;
+    }
+    return stops.back();
+}
+
+size_t initial_focus(const WindowState& window) {
+    for (size_t i = 1; i < window.units.size(); ++i) {
+        if (window.units[i].now.focus && within_reach(window, window.units[i]))
+            return i;
+    }
+    return next_tab_stop(window, 0, false);
 }
 
 std::string display_name(const UnitState& unit) {

@@ -22,6 +22,9 @@ struct Font {
     std::string name;   // GBK; empty for the system's default face
     int32_t size = 9;   // points
     int32_t style = 0;  // RT_FONT_* bits
+    // The characters' height in pixels where the form gives it so (`size`
+    // is then the nearest size in points); 0 when the size in points rules.
+    int32_t pixels = 0;
     bool operator==(const Font&) const = default;
 };
 
@@ -43,6 +46,7 @@ struct Properties {
     std::vector<uint8_t> picture;
     // A picture button's faces by state (kFace*); an empty one shows `picture`.
     std::array<std::vector<uint8_t>, 3> faces;
+    std::vector<uint8_t> icon;       // a window's program icon: an icon file; empty for none
     std::vector<std::string> items;  // list box rows
     int32_t selection = -1;          // list box: selected row, -1 for none
     bool checked = false;            // radio button
@@ -99,6 +103,7 @@ struct WindowState {
     bool used = false;  // built for an opening or a program's access since the form
     // Counts the openings: a modal loop waits for the closing of its own one.
     uint32_t generation = 0;
+    size_t focus = 0;  // the unit with the keyboard focus (its index), 0 for none
 
     uint32_t id() const { return form->id; }
     // Units from the form's initial values.
@@ -113,6 +118,22 @@ struct WindowState {
         return const_cast<WindowState*>(this)->parent_of(unit);
     }
 };
+
+// Whether the keyboard can reach the unit: it takes input (an edit box, a
+// button, a radio button, a list box, a picture button) or its form says it
+// takes the focus.
+bool is_tab_stop(const UnitState& unit);
+// Whether the unit, every unit holding it and the window are shown and enabled.
+bool within_reach(const WindowState& window, const UnitState& unit);
+// The tab stop within reach that follows the unit `from` (an index; 0 for
+// none) in tab order, which is the order of the units in the form, or that
+// comes before it when `backwards`; past the last comes the first again. 0
+// when no unit can take the focus.
+size_t next_tab_stop(const WindowState& window, size_t from, bool backwards);
+// The unit that has the focus when the window has opened, as on a dialog:
+// the first within reach whose form gives it the focus, else the first tab
+// stop; 0 for none.
+size_t initial_focus(const WindowState& window);
 
 // A unit's name for messages and transcripts: its name in UTF-8, or its
 // identifier when it has no name.

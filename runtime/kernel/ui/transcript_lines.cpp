@@ -4,6 +4,7 @@
 #include "base/encoding.h"
 #include "base/hex.h"
 #include "contract/runtime_abi.h"
+#include "runtime/kernel/ui/icon_file.h"
 
 #include <cstdio>
 
@@ -114,10 +115,30 @@ void write_unit_changed(const WindowState& window, const UnitState& unit, const 
         case Aspect::ItemsCleared:
             line = "list-clear " + subject;
             break;
+        case Aspect::Focus:
+            line = "unit-focus " + subject;
+            break;
+        case Aspect::Icon: {
+            // Its images: width x height @ bits per pixel.
+            line = kind + "icon " + subject;
+            auto images = read_icon_file(p.icon);
+            if (images.is_error())
+                return;
+            for (const IconImage& image : images.value()) {
+                line += ' ';
+                line += std::to_string(image.width);
+                line += 'x';
+                line += std::to_string(image.height);
+                line += '@';
+                line += std::to_string(image.bits);
+            }
+            break;
+        }
         case Aspect::Colours:
         case Aspect::Font:
         case Aspect::Picture:
         case Aspect::Style:
+        case Aspect::FocusAtStart:
             return;
     }
     append_transcript_line(line);

@@ -56,11 +56,14 @@ enum class Aspect {
     ItemRemoved,   // list box: `row` was removed
     ItemText,      // list box: `row` has a new text
     ItemsCleared,  // list box
+    Focus,         // the person moved the keyboard focus to the unit
+    Icon,          // the window, opened, shows its program icon
     // Seen but written to no transcript:
     Colours,  // text or background colour
     Font,
     Picture,
-    Style,  // an edit box's read-only or multi-line
+    Style,         // an edit box's read-only or multi-line
+    FocusAtStart,  // the unit has the focus now that its window has opened
 };
 
 struct Change {

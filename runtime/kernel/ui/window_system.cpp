@@ -157,7 +157,18 @@ void WindowSystem::open(WindowState& window, bool modal) {
     stack_.push_back(window.id());
     if (user_interface_)
         user_interface_->window_opened(window);
+    const uint32_t generation = window.generation;
     fire(window.id(), 0, RT_EVENT_MAIN);
+    // The focus is given once the creation has set the units up, as a
+    // dialog gives it after its initialisation; the icon's line comes with
+    // it, after the lines of what the creation did.
+    if (!window.open || window.generation != generation)
+        return;
+    if (!window.units.front().now.icon.empty())
+        notify(window, window.units.front(), {Aspect::Icon});
+    window.focus = initial_focus(window);
+    if (window.focus != 0)
+        notify(window, window.units[window.focus], {Aspect::FocusAtStart});
 }
 
 void WindowSystem::load(uint32_t id) {
@@ -439,6 +450,7 @@ void WindowSystem::set_property(uint32_t window_id, uint32_t unit_id, int32_t pr
             if (number <= 0)
                 fatal("A font size of " + std::to_string(number) + " points for " + label() + ".");
             p.font.size = number;
+            p.font.pixels = 0;  // the size written rules from now on
             notify(window, unit, {Aspect::Font});
             return;
         case RT_PROPERTY_FONT_STYLE:
@@ -644,6 +656,21 @@ void WindowSystem::activate(uint32_t id) {
         return;
     stack_.erase(at);
     stack_.push_back(id);
+}
+
+void WindowSystem::tab(uint32_t window_id, bool backwards) {
+    WindowState& window = *this->window(window_id);
+    const size_t next = next_tab_stop(window, window.focus, backwards);
+    if (next == 0)
+        return;
+    window.focus = next;
+    notify(window, window.units[next], {Aspect::Focus});
+}
+
+void WindowSystem::focus_taken(uint32_t window_id, size_t index) {
+    WindowState* window = this->window(window_id);
+    if (window != nullptr && index < window->units.size())
+        window->focus = index;
 }
 
 void WindowSystem::press(uint32_t window_id, uint32_t unit_id, int32_t x, int32_t y, int32_t keys) {

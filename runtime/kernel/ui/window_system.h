@@ -116,6 +116,13 @@ class WindowSystem {
     void type(uint32_t window, uint32_t unit, std::string text);
     void select(uint32_t window, uint32_t unit, int32_t row);
     void user_close(uint32_t window) { close_open(window); }
+    // The person's Tab (Shift+Tab when `backwards`): the focus goes on to
+    // the next unit in tab order (next_tab_stop), which the user interface
+    // is told of.
+    void tab(uint32_t window, bool backwards);
+    // The system's focus went to the unit at `index` by other means (a
+    // click, the window activated again); nothing is shown or written.
+    void focus_taken(uint32_t window, size_t index);
 
   private:
     explicit WindowSystem(Host& host) : host_(host) {}

@@ -769,6 +769,41 @@ TEST_P(PackgenOnRealWindows, ClosingTheWindowEndsALongWalk) {
     }
 }
 
+// A person's keys from another process: the list box has the focus when the
+// window opens, Tab goes on in the order of the window's units (the notes,
+// the read-only folder box, the folder button), the modal usage window has
+// no minimise button and gives its edit box the focus, and once it is
+// closed the main window's focus is where it was.
+TEST_P(PackgenOnRealWindows, TabOrderFocusAndTheModalWindowsButtons) {
+    auto& wine = test_support::WineSession::ensure();
+    const fs::path driver = fs::path(WIN_X64_DIR) / "tests" / "browse_driver.exe";
+    if (!fs::exists(driver))
+        GTEST_SKIP() << "the win-x64 target is not built: no " << driver;
+    const fs::path seen = scenario().folder() / "keys.out";
+    const int person =
+        test_support::start({"/bin/sh", "-c", "exec \"$0\" \"$@\" > \"$OUT\"", wine.wine(),
+                             driver.string(), "keys", hex_of("程序更新文件生成器 1.0"),
+                             hex_of(host_path(program_)), "3", "1015", hex_of("使用说明")},
+                            [&] {
+                                auto environment = wine.environment();
+                                environment.push_back("OUT=" + seen.string());
+                                return environment;
+                            }());
+    // Without automation (no script, no transcript) the program serves the
+    // system's messages, keys included, as for a person at the screen.
+    std::vector<std::string> environment;
+    for (const std::string& entry : wine.environment())
+        if (!entry.starts_with("WJRT_"))
+            environment.push_back(entry);
+    environment.push_back("WJRT_UI=win32");
+    const auto r = test_support::run({wine.wine(), program_.string()}, environment, 120);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(test_support::wait_for(person, 60), 0);
+    EXPECT_EQ(read_text(seen),
+              "focus 1002\ntab 1004\ntab 1008\ntab 1009\nminimise 1 modal 0\n"
+              "modal-focus 1001\nfocus-again 1009\n");
+}
+
 // The system's own folder dialog on a Western Windows (ANSI code page 1252),
 // driven by a person's means from another process: its title as the program
 // wrote it, and a folder with a Chinese name arriving whole in the box. The

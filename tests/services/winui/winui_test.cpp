@@ -255,6 +255,73 @@ end 0
     EXPECT_FALSE(fs::exists(scenario().folder() / "ignored.png"));
 }
 
+// The keyboard's way through a window, without windows and on real ones:
+// the focus a window opens with is the first tab stop that can take it once
+// its creation has run, Tab and Shift+Tab go round the tab stops in the
+// order of the form (the stacking of real windows is the reverse of it),
+// and a window that comes to the front again after a modal one gives the
+// focus back to the unit that had it.
+using Keyboard = RealWindows;
+
+TEST_P(Keyboard, TabFollowsTheFormAndSkipsWhatCannotTakeTheFocus) {
+    auto result = run(program("focus"), {.script = R"(expect-focus 列表框_丁
+tab
+expect-focus 图形按钮_戊
+tab
+expect-focus 按钮_己
+tab
+expect-focus 列表框_丁
+back-tab
+expect-focus 按钮_己
+back-tab
+expect-focus 图形按钮_戊
+tab
+click 按钮_己
+expect-focus 编辑框_子
+back-tab
+expect-focus 按钮_子
+close
+expect-focus 按钮_己
+close
+)"});
+    EXPECT_EQ(result.exit_code, 0) << result.err << result.transcript;
+    EXPECT_EQ(result.transcript, R"(window-open 0x52010001 "焦点"
+unit-enabled 编辑框_甲 0
+user-tab
+unit-focus 图形按钮_戊
+user-tab
+unit-focus 按钮_己
+user-tab
+unit-focus 列表框_丁
+user-back-tab
+unit-focus 按钮_己
+user-back-tab
+unit-focus 图形按钮_戊
+user-tab
+unit-focus 按钮_己
+user-click 按钮_己
+window-open 0x52010002 "模态"
+user-back-tab
+unit-focus 按钮_子
+user-close 0x52010002
+window-close 0x52010002 "模态"
+user-close 0x52010001
+window-close 0x52010001 "焦点"
+end 0
+)");
+}
+
+TEST_P(Keyboard, AFocusThatIsNotThereIsReported) {
+    auto result = run(program("focus"), {.script = "expect-focus 按钮_己\nclose\n"});
+    EXPECT_EQ(result.exit_code, 3) << result.transcript;
+    EXPECT_TRUE(result.contains("the focus is on 列表框_丁")) << result.transcript;
+}
+
+INSTANTIATE_TEST_SUITE_P(Systems, Keyboard,
+                         ::testing::Values(System::linux_x64, System::win_x64,
+                                           System::win_x64_windows),
+                         test_support::system_test_name);
+
 INSTANTIATE_TEST_SUITE_P(Systems, Headless, test_support::both_systems(),
                          test_support::system_test_name);
 

@@ -74,6 +74,8 @@ struct UnitView {
 struct WindowView {
     uint32_t id = 0;
     HWND hwnd = nullptr;
+    HICON big_icon = nullptr;     // the program icon of the title bar and task switcher
+    HICON small_icon = nullptr;   // ... and its small image
     std::vector<UnitView> units;  // as the window's units; [0] is the window itself
 };
 
@@ -128,6 +130,8 @@ class Win32Interface final : public UserInterface, private automation::Actor {
     void select(WindowSystem& system, uint32_t window, uint32_t unit, int32_t row) override;
     void close(WindowSystem& system, uint32_t window) override;
     void activate(WindowSystem& system, uint32_t window) override;
+    void tab(WindowSystem& system, uint32_t window, bool backwards) override;
+    size_t focused(WindowSystem& system, uint32_t window) override;
     Result<void> capture(uint32_t window, const std::string& file) override;
 
     // The one backend the window procedures pass their messages to.
@@ -156,6 +160,19 @@ class Win32Interface final : public UserInterface, private automation::Actor {
     void fill_list(UnitView& unit, const Properties& p);
     // Windows behind a modal one take no input.
     void apply_reachability();
+    // The index of the unit of `view` whose control has the system's focus,
+    // 0 for none.
+    size_t focused_unit(WindowView& view);
+    // Tab or Shift+Tab in the window: from the unit the system's focus is
+    // on (a click may have put it there) to the next in tab order. The
+    // windows' stacking, which keeps later units above earlier ones, is the
+    // reverse of that order, so the system's own dialog navigation, which
+    // follows the stacking, is not used for it.
+    void move_focus(WindowView& view, bool backwards);
+    // The keys a person presses in a window that the runtime answers
+    // itself; false for what goes on to the controls.
+    bool take_key(const MSG& msg);
+    void make_active(WindowView& view);
     void paint_panel(HWND hwnd, HDC dc);
     // The board's picture at the control's size, made (in the background
     // colour) or resized (keeping what fits) as needed; null without a

@@ -4,6 +4,7 @@
 
 #include "base/hex.h"
 #include "contract/runtime_abi.h"
+#include "runtime/kernel/ui/icon_file.h"
 #include "runtime/kernel/ui/transcript_lines.h"
 #include "runtime/kernel/ui/win32/backend.h"
 #include "runtime/kernel/ui/win32/browser_host.h"
@@ -11,6 +12,35 @@
 #include "runtime/kernel/ui/win32/text.h"
 
 namespace kernel::ui::win32 {
+
+namespace {
+
+// The icon of `size` pixels square from the images of an icon file: the
+// image of that size (the one of most colours), else the smallest larger
+// one, else the largest, which the system scales.
+HICON icon_of(const std::vector<uint8_t>& file, int size) {
+    auto images = read_icon_file(file);
+    if (images.is_error())
+        return nullptr;
+    const IconImage* best = nullptr;
+    auto better = [size](const IconImage& a, const IconImage& b) {
+        const bool a_fits = a.width >= size, b_fits = b.width >= size;
+        if (a_fits != b_fits)
+            return a_fits;
+        if (a.width != b.width)
+            return a_fits ? a.width < b.width : a.width > b.width;
+        return a.bits > b.bits;
+    };
+    for (const IconImage& image : images.value()) {
+        if (best == nullptr || better(image, *best))
+            best = &image;
+    }
+    return CreateIconFromResourceEx(const_cast<PBYTE>(best->bytes.data()),
+                                    static_cast<DWORD>(best->bytes.size()), TRUE, 0x00030000, size,
+                                    size, LR_DEFAULTCOLOR);
+}
+
+}  // namespace
 
 Kind Win32Interface::kind_of(uint32_t type) const {
 #define RT_SHOWN_AS_(constant, name, library, number, facets, shown) Kind::shown,
@@ -312,27 +342,29 @@ void Win32Interface::window_opened(const WindowState& window) {
         y = std::max(0, (GetSystemMetrics(SM_CYSCREEN) - own.height) / 2);
     }
     ++updating_;
-    v.hwnd =
-        CreateWindowExW(0, kWindowClass, from_gbk(own.text).c_str(),
-                        WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX, x, y, own.width,
-                        own.height, owner, nullptr, GetModuleHandleW(nullptr), nullptr);
+    // A modal window is not minimised: what it holds back would stay
+    // unreachable behind nothing to see.
+    const DWORD style =
+        WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | (window.modal ? 0 : WS_MINIMIZEBOX);
+    v.hwnd = CreateWindowExW(0, kWindowClass, from_gbk(own.text).c_str(), style, x, y, own.width,
+                             own.height, owner, nullptr, GetModuleHandleW(nullptr), nullptr);
     --updating_;
     if (v.hwnd == nullptr)
         host_.fatal("The window " + base::hex(window.id()) + " cannot be shown.");
     apply_colours(v.units.front(), own);
     apply_font(v.units.front(), own);
+    if (!own.icon.empty()) {
+        v.big_icon = icon_of(own.icon, GetSystemMetrics(SM_CXICON));
+        v.small_icon = icon_of(own.icon, GetSystemMetrics(SM_CXSMICON));
+        SendMessageW(v.hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(v.big_icon));
+        SendMessageW(v.hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(v.small_icon));
+    }
     SetWindowLongPtrW(v.hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&v));
     views_[v.id] = std::move(owned);
     for (size_t i = 1; i < v.units.size(); ++i)
         create_unit(v, window, i);
     apply_stacking(v, window);
     apply_flags(v, window);
-    for (size_t i = 1; i < v.units.size(); ++i) {
-        if (window.units[i].now.focus && v.units[i].hwnd != nullptr && shown(window, i)) {
-            SetFocus(v.units[i].hwnd);
-            break;
-        }
-    }
     UpdateWindow(v.hwnd);
 }
 
@@ -352,6 +384,10 @@ void Win32Interface::window_closed(const WindowState& window) {
             destroy_unit(unit);
     }
     DestroyWindow(closed->hwnd);
+    for (HICON icon : {closed->big_icon, closed->small_icon}) {
+        if (icon != nullptr)
+            DestroyIcon(icon);
+    }
     UnitView& own = closed->units.front();
     if (own.font != nullptr)
         DeleteObject(own.font);
@@ -430,6 +466,13 @@ void Win32Interface::unit_changed(const WindowState& window, const UnitState& un
             return;
         case Aspect::Picture:
             InvalidateRect(own ? v->hwnd : u.hwnd, nullptr, TRUE);
+            return;
+        case Aspect::Icon:
+            return;  // given at the window's making
+        case Aspect::Focus:
+        case Aspect::FocusAtStart:
+            if (u.hwnd != nullptr && GetFocus() != u.hwnd)
+                SetFocus(u.hwnd);
             return;
         case Aspect::Style:
             // An edit box's styles are fixed at its making: it is made again.

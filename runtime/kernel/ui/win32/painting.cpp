@@ -30,7 +30,9 @@ int32_t key_state(WPARAM flags) {
 
 HFONT make_font(const Font& font, bool underline) {
     HDC screen = GetDC(nullptr);
-    const int height = -MulDiv(font.size, GetDeviceCaps(screen, LOGPIXELSY), 72);
+    // A negative height is the characters' own height, without the room above them.
+    const int height =
+        font.pixels > 0 ? -font.pixels : -MulDiv(font.size, GetDeviceCaps(screen, LOGPIXELSY), 72);
     ReleaseDC(nullptr, screen);
     const std::wstring face = font.name.empty() ? std::wstring(kDefaultFace) : from_gbk(font.name);
     return CreateFontW(height, 0, 0, 0, (font.style & RT_FONT_BOLD) != 0 ? FW_BOLD : FW_NORMAL,

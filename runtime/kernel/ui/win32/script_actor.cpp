@@ -87,6 +87,34 @@ void Win32Interface::activate(WindowSystem& system, uint32_t window_id) {
     }
     system.activate(window_id);
 }
+// Keys go to the active window, and only the active window's thread has a
+// focus: a window that another program's took the front from (the display
+// is shared) is made active again first, which gives its unit the focus
+// back, as a person's click on it would.
+void Win32Interface::make_active(WindowView& v) {
+    if (GetActiveWindow() != v.hwnd) {
+        SetActiveWindow(v.hwnd);
+        pump();
+    }
+}
+
+void Win32Interface::tab(WindowSystem& system, uint32_t window_id, bool backwards) {
+    if (WindowView* v = view(window_id)) {
+        make_active(*v);
+        move_focus(*v, backwards);
+        return;
+    }
+    Actor::tab(system, window_id, backwards);
+}
+
+size_t Win32Interface::focused(WindowSystem& system, uint32_t window_id) {
+    if (WindowView* v = view(window_id)) {
+        make_active(*v);
+        return focused_unit(*v);
+    }
+    return Actor::focused(system, window_id);
+}
+
 Result<void> Win32Interface::capture(uint32_t window_id, const std::string& file) {
     WindowView* v = view(window_id);
     if (v == nullptr)

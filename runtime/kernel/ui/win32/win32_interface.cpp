@@ -95,12 +95,57 @@ void Win32Interface::pump() {
     }
 }
 
+size_t Win32Interface::focused_unit(WindowView& v) {
+    WindowView* owner = nullptr;
+    size_t index = 0;
+    return locate(GetFocus(), owner, index) && owner == &v ? index : 0;
+}
+
+void Win32Interface::move_focus(WindowView& v, bool backwards) {
+    if (const size_t at = focused_unit(v); at != 0)
+        system_.focus_taken(v.id, at);
+    system_.tab(v.id, backwards);
+}
+
+bool Win32Interface::take_key(const MSG& msg) {
+    if (msg.message != WM_KEYDOWN || (msg.wParam != VK_TAB && msg.wParam != VK_SPACE))
+        return false;
+    HWND top = msg.hwnd != nullptr ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+    wchar_t class_name[16] = {};
+    if (top == nullptr || GetClassNameW(top, class_name, 16) == 0 ||
+        std::wcscmp(class_name, kWindowClass) != 0)
+        return false;  // a message box, the folder dialog: the system's own keys
+    WindowView* v = view_of(top);
+    if (v == nullptr)
+        return false;
+    if (msg.wParam == VK_TAB) {
+        move_focus(*v, (GetKeyState(VK_SHIFT) & 0x8000) != 0);
+        return true;
+    }
+    // The space bar on a picture button, as on any button: a click, once
+    // however long the key is held (bit 30: it was down already).
+    if ((msg.lParam & (1 << 30)) != 0)
+        return false;
+    WindowView* owner = nullptr;
+    size_t index = 0;
+    if (!locate(msg.hwnd, owner, index) || owner != v ||
+        v->units[index].kind != Kind::PictureButton)
+        return false;
+    WindowState* window = system_.window(v->id);
+    if (window != nullptr && window->open && index < window->units.size() &&
+        within_reach(*window, window->units[index]))
+        system_.click(v->id, window->units[index].id());
+    return true;
+}
+
 bool Win32Interface::serve_one(WindowSystem& system) {
     if (!scripted_) {
         MSG msg;
         if (GetMessageW(&msg, nullptr, 0, 0) <= 0)
             return false;
-        // Tab and the arrow keys move between the units of a window.
+        if (take_key(msg))
+            return true;
+        // The arrow keys move between the units of a window.
         HWND top = msg.hwnd != nullptr ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
         wchar_t class_name[16] = {};
         if (top != nullptr && GetClassNameW(top, class_name, 16) > 0 &&
@@ -139,11 +184,27 @@ LRESULT Win32Interface::window_message(HWND hwnd, UINT message, WPARAM wparam, L
                 return TRUE;
             }
             break;
-        case WM_ACTIVATE:
+        case WM_ACTIVATE: {
             // Under a script, the script alone says which window is in front.
             if (!scripted_ && LOWORD(wparam) != WA_INACTIVE)
                 system_.activate(window_id);
+            // As a dialog does: the unit that had the focus when the window
+            // went to the back has it again when it comes to the front (the
+            // system would give it to the window itself).
+            if (LOWORD(wparam) == WA_INACTIVE) {
+                if (const size_t at = focused_unit(*v); at != 0)
+                    system_.focus_taken(window_id, at);
+                break;
+            }
+            const size_t at = window->focus;
+            if (HIWORD(wparam) == 0 && at != 0 && at < v->units.size() &&
+                v->units[at].hwnd != nullptr && IsWindowVisible(v->units[at].hwnd) &&
+                IsWindowEnabled(v->units[at].hwnd)) {
+                SetFocus(v->units[at].hwnd);
+                return 0;
+            }
             break;
+        }
         case WM_ERASEBKGND: {
             RECT client;
             GetClientRect(hwnd, &client);
