@@ -150,7 +150,7 @@
     X(RT_FORM_DISABLED_FACE, 15, "disabled-picture", RT_FACET_FACES) \
     /* u32 length, then an icon file (.ico): its images */           \
     X(RT_FORM_ICON, 16, "icon", RT_FACET_ICON)                       \
-    /* as font, with the characters' height in pixels */             \
+    /* as font, with the height of the font's line in pixels */      \
     X(RT_FORM_FONT_PIXELS, 17, "font-pixels", 0)
 
 #define RT_ALIGN_LEFT 0

@@ -22,7 +22,7 @@ struct Font {
     std::string name;   // GBK; empty for the system's default face
     int32_t size = 9;   // points
     int32_t style = 0;  // RT_FONT_* bits
-    // The characters' height in pixels where the form gives it so (`size`
+    // The height of the font's line in pixels where the form gives it so (`size`
     // is then the nearest size in points); 0 when the size in points rules.
     int32_t pixels = 0;
     bool operator==(const Font&) const = default;

@@ -30,9 +30,12 @@ int32_t key_state(WPARAM flags) {
 
 HFONT make_font(const Font& font, bool underline) {
     HDC screen = GetDC(nullptr);
-    // A negative height is the characters' own height, without the room above them.
+    // A height in pixels is the font's line (its cell, with the room above
+    // the characters): the launcher's 14-pixel labels are sized for that, and
+    // "商业版与免费版比较" fits its 112 pixels only so. Points give the
+    // characters' own height (negative), as Windows' point sizes do.
     const int height =
-        font.pixels > 0 ? -font.pixels : -MulDiv(font.size, GetDeviceCaps(screen, LOGPIXELSY), 72);
+        font.pixels > 0 ? font.pixels : -MulDiv(font.size, GetDeviceCaps(screen, LOGPIXELSY), 72);
     ReleaseDC(nullptr, screen);
     const std::wstring face = font.name.empty() ? std::wstring(kDefaultFace) : from_gbk(font.name);
     return CreateFontW(height, 0, 0, 0, (font.style & RT_FONT_BOLD) != 0 ? FW_BOLD : FW_NORMAL,
