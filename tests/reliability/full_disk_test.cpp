@@ -15,8 +15,6 @@
 namespace reliability {
 namespace {
 
-constexpr time_t kOld = 1700000000;
-constexpr time_t kNew = 1700086400;
 constexpr int64_t kMiB = 1 << 20;
 
 std::string random_bytes(size_t size, unsigned seed) {
@@ -97,7 +95,7 @@ TEST_F(FullDisk, AFullDiskChangesNothingAndTheNextRunInstalls) {
             {"n.txt", "\\New\\n.txt", "new", kNew},
         };
         fs::remove_all(server_ / "updates");
-        const std::string manifest = publish(server_ / "updates", release, "2.0");
+        const std::string manifest = publish_all(server_ / "updates", release, "2.0");
         const auto before = snapshot(client);
 
         const fs::path fill = mount_point_ / "fill";

@@ -35,8 +35,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kFiles = 300;
 constexpr int kNewFiles = 20;  // of them, new in the release
 constexpr int kKills = 50;
-constexpr time_t kOld = 1700000000;
-constexpr time_t kNew = 1700086400;
 constexpr char kReplacing[] = "unit-text 标签_指导操作 \"正在替换更新文件，请稍等......\"";
 
 constexpr char kRowSelected[] = "list-select 列表框_更新文件 ";
@@ -139,7 +137,7 @@ TEST_F(KilledUpdate, EveryFileIsOldOrNewWholeAfterEachKill) {
     install(old_release);
     const std::string old_manifest = read_all(install_ / "up.dat");
     std::map<std::string, int64_t> archive_sizes;
-    const std::string manifest = publish(server_ / "updates", release, "2.0", &archive_sizes);
+    const std::string manifest = publish_all(server_ / "updates", release, "2.0", &archive_sizes);
     const auto before = snapshot(install_);
     auto restore = [&] {
         fs::remove_all(install_ / "update");

@@ -33,20 +33,6 @@ fs::path hosts_file() {
     return path;
 }
 
-// Whether this process has its own /etc/hosts (set up once, before any
-// thread starts).
-bool own_hosts() {
-    static const bool done = [] {
-        write_all(hosts_file(), "127.0.0.1 localhost\n");
-        if (unshare(CLONE_NEWNS) != 0)
-            return false;
-        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-            return false;
-        return mount(hosts_file().c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) == 0;
-    }();
-    return done;
-}
-
 }  // namespace
 
 std::string gbk(const std::string& utf8) {
@@ -61,6 +47,18 @@ std::string read_all(const fs::path& path) {
 void write_all(const fs::path& path, const std::string& bytes) {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+bool own_mount_namespace() {
+    static const bool done = [] {
+        write_all(hosts_file(), "127.0.0.1 localhost\n");
+        if (unshare(CLONE_NEWNS) != 0)
+            return false;
+        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            return false;
+        return mount(hosts_file().c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) == 0;
+    }();
+    return done;
 }
 
 // Written in place: the bound file keeps its inode.
@@ -114,7 +112,7 @@ std::string manifest_text(const std::vector<ReleaseFile>& files,
 
 std::string publish(const fs::path& dir, const std::vector<ReleaseFile>& files,
                     const std::vector<std::string>& packed, const std::string& version,
-                    bool with_version) {
+                    bool with_version, std::map<std::string, int64_t>* archive_sizes) {
     std::map<std::string, int64_t> sizes;
     for (const ReleaseFile& f : files) {
         if (std::find(packed.begin(), packed.end(), f.name) == packed.end())
@@ -126,7 +124,42 @@ std::string publish(const fs::path& dir, const std::vector<ReleaseFile>& files,
     const std::string manifest = manifest_text(files, sizes, version, with_version);
     fs::remove(dir / "up.dat.zip");
     zip_of("up.dat", manifest, dir / "up.dat.zip");
+    if (archive_sizes != nullptr)
+        *archive_sizes = sizes;
     return manifest;
+}
+
+std::string publish_all(const fs::path& dir, const std::vector<ReleaseFile>& files,
+                        const std::string& version, std::map<std::string, int64_t>* archive_sizes) {
+    std::vector<std::string> packed;
+    for (const ReleaseFile& f : files)
+        packed.push_back(f.name);
+    return publish(dir, files, packed, version, true, archive_sizes);
+}
+
+std::string relative_unix(std::string path) {
+    for (char& c : path)
+        if (c == '\\')
+            c = '/';
+    return path.substr(1);
+}
+
+fs::path installed_path(const fs::path& install, const ReleaseFile& file) {
+    return install / u8path(relative_unix(file.path));
+}
+
+void install_release(const fs::path& install, const std::vector<ReleaseFile>& files) {
+    for (const ReleaseFile& f : files) {
+        const fs::path path = installed_path(install, f);
+        write_all(path, f.content);
+        test_support::set_last_write(path, f.time);
+    }
+    write_all(install / "up.dat", manifest_text(files, {}, "1.0"));
+}
+
+void write_settings(const fs::path& install, const std::string& version_text,
+                    const std::string& base) {
+    write_all(install / "wow.ini", "[s]\r\nsv=" + version_text + "\r\n[v]\r\nva=" + base + "\r\n");
 }
 
 std::map<std::string, std::string> snapshot(const fs::path& root) {
@@ -147,7 +180,7 @@ void Update::SetUp() {
     ScenarioTest::SetUp();
     if (IsSkipped() || HasFatalFailure())
         return;
-    if (!own_hosts())
+    if (!own_mount_namespace())
         GTEST_SKIP() << "no mount namespace of our own for the probe's host name";
     set_probe_answer(true);
     install_ = scenario().folder() / u8path("游戏");
@@ -167,24 +200,11 @@ void Update::SetUp() {
 }
 
 void Update::settings(const std::string& base) {
-    write_all(install_ / "wow.ini",
-              "[s]\r\nsv=" + web_->address("version.txt") + "\r\n[v]\r\nva=" + base + "\r\n");
+    write_settings(install_, web_->address("version.txt"), base);
 }
 
 void Update::install(const std::vector<ReleaseFile>& files) {
-    for (const ReleaseFile& f : files) {
-        const fs::path path = install_ / u8path(relative_unix(f.path));
-        write_all(path, f.content);
-        test_support::set_last_write(path, f.time);
-    }
-    write_all(install_ / "up.dat", manifest_text(files, {}, "1.0"));
-}
-
-std::string Update::relative_unix(std::string path) {
-    for (char& c : path)
-        if (c == '\\')
-            c = '/';
-    return path.substr(1);
+    install_release(install_, files);
 }
 
 test_support::ScenarioResult Update::run(const std::string& script) {

@@ -1,8 +1,14 @@
-// What the updater's scenario tests share: an installation folder with the
-// updater copied in as "update.exe", nginx serving the version text and an
-// update directory written in the generator's format (minizip), the
-// probe's host name answered by the test process's own hosts file, and a
-// snapshot of the installed files to compare before and after a run.
+// What the updater's scenario and reliability tests share: an installation
+// folder with the updater copied in as "update.exe", nginx serving the
+// version text and an update directory written in the generator's format
+// (minizip), the probe's host name answered by the test process's own hosts
+// file, and a snapshot of the installed files to compare before and after a
+// run. `Update` runs the program on each system through `ScenarioTest`; the
+// free functions serve fixtures that start the program themselves.
+//
+// The hosts file: the process enters a mount namespace of its own (where a
+// test may also mount small file systems) with a file bound over
+// /etc/hosts, which the programs it starts inherit.
 //
 //   class MyUpdate : public update_test::Update {};
 //   TEST_P(MyUpdate, Installs) {
@@ -38,6 +44,9 @@ std::string gbk(const std::string& utf8);
 std::string read_all(const fs::path& path);
 void write_all(const fs::path& path, const std::string& bytes);
 
+// Whether this process has its own mount namespace and /etc/hosts (set up
+// once, before any thread starts).
+bool own_mount_namespace();
 // Whether the probe's host name resolves, for the programs started next.
 void set_probe_answer(bool resolves);
 
@@ -62,10 +71,26 @@ std::string manifest_text(const std::vector<ReleaseFile>& files,
                           bool with_version = true);
 
 // Writes the archives of `packed` and the manifest archive into `dir`; the
-// manifest's bytes.
+// manifest's bytes. `archive_sizes` gets each archive's size.
 std::string publish(const fs::path& dir, const std::vector<ReleaseFile>& files,
                     const std::vector<std::string>& packed, const std::string& version,
-                    bool with_version = true);
+                    bool with_version = true,
+                    std::map<std::string, int64_t>* archive_sizes = nullptr);
+// The same with every file packed.
+std::string publish_all(const fs::path& dir, const std::vector<ReleaseFile>& files,
+                        const std::string& version,
+                        std::map<std::string, int64_t>* archive_sizes = nullptr);
+
+// A "文件路径" as a path below the installation, with '/'.
+std::string relative_unix(std::string path);
+// Where `file` stands in the installation `install`.
+fs::path installed_path(const fs::path& install, const ReleaseFile& file);
+
+// `files` installed in `install` as version 1.0 with its manifest.
+void install_release(const fs::path& install, const std::vector<ReleaseFile>& files);
+// wow.ini in `install` naming the version text and the update directory.
+void write_settings(const fs::path& install, const std::string& version_text,
+                    const std::string& base);
 
 // The files and folders below `root` as they stand (the updater itself and
 // its work folder left out).
@@ -80,8 +105,6 @@ class Update : public test_support::ScenarioTest {
 
     // The release installed as version 1.0 with its manifest.
     void install(const std::vector<ReleaseFile>& files);
-    // A "文件路径" as a path below the installation, with '/'.
-    static std::string relative_unix(std::string path);
 
     test_support::ScenarioResult run(const std::string& script);
 
