@@ -185,6 +185,8 @@ bool FaultHttpServer::serve_request(int s, std::string& pending, int connection)
         std::lock_guard lock(mutex_);
         requests_.push_back(request);
     }
+    if (before_reply_)
+        before_reply_(request);
     bool keep = true;
     reply(s, request, fault, keep);
     return keep;

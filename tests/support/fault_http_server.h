@@ -19,6 +19,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -78,6 +79,9 @@ class FaultHttpServer {
     // above to the other targets.
     void plan_for(const std::string& target, std::vector<Fault> faults);
     void set_stall_seconds(int seconds) { stall_seconds_ = seconds; }
+    // Runs on the server's thread for every request, before its reply: a
+    // test changes the world the client sees at that moment.
+    void before_reply(std::function<void(const Request&)> hook) { before_reply_ = std::move(hook); }
     void set_not_found_reason(std::string reason);
 
     std::vector<Request> requests() const;
@@ -95,6 +99,7 @@ class FaultHttpServer {
     };
 
     std::vector<uint8_t> content_;
+    std::function<void(const Request&)> before_reply_;   // set before the requests come
     std::map<std::string, std::vector<uint8_t>> files_;  // written before the requests come
     int listener_ = -1;
     int port_ = 0;

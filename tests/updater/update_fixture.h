@@ -39,6 +39,8 @@ inline constexpr char kCompleted[] =
     "unit-text 标签_功能说明 \"您的产品及组件已经更新到最新状态。\"";
 inline constexpr char kServerReason[] =
     "unit-text 编辑框_出错提示 \"    获取升级列表文件失败，可能服务器正在维护中，请稍后再试！\"";
+inline constexpr char kNetworkReason[] =
+    "unit-text 编辑框_出错提示 \"    网络中断，请检查您的网络是否工作正常！\"";
 
 std::string gbk(const std::string& utf8);
 std::string read_all(const fs::path& path);

@@ -11,11 +11,13 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <zip.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -198,6 +200,18 @@ TEST_P(Update, AListFetchFromAFaultyServerChangesNothing) {
         EXPECT_TRUE(r.contains(kServerReason)) << r.transcript;
         EXPECT_EQ(snapshot(install_), before);
     }
+    // The network goes while the list comes: the silent probe after the
+    // failure no longer resolves its host, so the reason is the network's.
+    FaultHttpServer faulty(std::vector<uint8_t>(archive.begin(), archive.end()));
+    faulty.plan({Fault::NotFound});
+    faulty.before_reply([](const FaultHttpServer::Request&) { set_probe_answer(false); });
+    settings(faulty.address(""));
+    const auto before = snapshot(install_);
+    ScenarioResult r = run(script(1));
+    set_probe_answer(true);
+    EXPECT_TRUE(r.contains(kNetworkReason)) << r.transcript;
+    EXPECT_FALSE(r.contains(kServerReason)) << r.transcript;
+    EXPECT_EQ(snapshot(install_), before);
 }
 
 // A file archive that cannot be had or unpacked stops the update before
