@@ -21,11 +21,15 @@ std::optional<std::string> gbk_folder(std::wstring path) {
 // Waits for `process` to end while the program's windows keep painting
 // themselves: a launcher that waits for the updater stays drawn when it is
 // covered and shown again, instead of turning white and "not responding".
-// Only paint messages are served, so no click or key reaches the waiting
-// program; messages sent by other threads are served by the wait itself.
+// Only paint messages are taken from the queue, so no click or key reaches
+// the waiting program. Messages that other threads send (the frame's
+// activation, the system's broadcasts) wake the wait too and are served by
+// the PeekMessageW call: a sender is never left hanging, and the frame is
+// drawn inactive when the started program comes to the front.
 bool wait_painting(HANDLE process) {
     for (;;) {
-        const DWORD woke = MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_PAINT);
+        const DWORD woke =
+            MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_PAINT | QS_SENDMESSAGE);
         if (woke == WAIT_OBJECT_0)
             return true;
         if (woke != WAIT_OBJECT_0 + 1)
