@@ -11,11 +11,13 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <zip.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
