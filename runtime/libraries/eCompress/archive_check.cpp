@@ -124,15 +124,6 @@ Result<CheckedEntry> directory_entry(unzFile zip) {
     return entry;
 }
 
-// Closes minizip's current entry on every way out.
-struct OpenEntry {
-    explicit OpenEntry(unzFile zip) : zip(zip) {}
-    ~OpenEntry() { unzCloseCurrentFile(zip); }
-    OpenEntry(const OpenEntry&) = delete;
-    OpenEntry& operator=(const OpenEntry&) = delete;
-    unzFile zip;
-};
-
 // Inflates raw deflate data as it comes, never past `limit` bytes.
 class Inflater {
   public:
@@ -184,69 +175,18 @@ class Inflater {
     bool ended_ = false;
 };
 
-// Opens the entry for reading its stored bytes as they are (minizip then
-// gives no more than the stored size).
-Result<void> open_stored(unzFile zip, const CheckedEntry& entry) {
+// Where the entry's stored bytes start: after its local header, which
+// minizip reads and checks against the directory when it opens the entry
+// for its stored bytes as they are.
+Result<uint64_t> data_offset(unzFile zip, const CheckedEntry& entry) {
     int method = 0;
     int level = 0;
     if (unzGoToFilePos64(zip, &entry.position) != UNZ_OK ||
         unzOpenCurrentFile2(zip, &method, &level, 1) != UNZ_OK)
         return problem(entry.name, "the entry cannot be read");
-    return {};
-}
-
-// Reads the entry's stored bytes and gives what they hold to `sink`.
-Result<void> read_data(unzFile zip, const CheckedEntry& entry, const EntrySink& sink) {
-    TRY(open_stored(zip, entry));
-    OpenEntry open(zip);
-
-    std::vector<uint8_t> in(kChunk);
-    std::vector<uint8_t> out(entry.deflated ? kChunk : 0);
-    Inflater inflater;
-    if (entry.deflated && !inflater.ready())
-        return problem(entry.name, "the data cannot be inflated");
-    uint64_t total = 0;
-    uint32_t crc = static_cast<uint32_t>(crc32(0, nullptr, 0));
-    const EntrySink counted = [&](const uint8_t* data, size_t size) {
-        crc = static_cast<uint32_t>(crc32(crc, data, static_cast<uInt>(size)));
-        return sink(data, size);
-    };
-    for (;;) {
-        const int got = unzReadCurrentFile(zip, in.data(), static_cast<unsigned>(in.size()));
-        if (got < 0)
-            return problem(entry.name, "the data is damaged");
-        if (got == 0)
-            break;
-        const auto size = static_cast<size_t>(got);
-        if (!entry.deflated) {
-            if (size > entry.size - total)
-                return problem(entry.name, "more data than its declared size");
-            total += size;
-            if (!counted(in.data(), size))
-                return problem(entry.name, "cannot write into the folder");
-            continue;
-        }
-        switch (inflater.feed(in.data(), size, entry.size, total, out, counted)) {
-            case Inflater::Step::more:
-                break;
-            case Inflater::Step::too_much:
-                return problem(entry.name, "more data than its declared size");
-            case Inflater::Step::damaged:
-                return problem(entry.name, "the data is damaged");
-            case Inflater::Step::write_failed:
-                return problem(entry.name, "cannot write into the folder");
-        }
-    }
-    // Some writers give an empty file no stream at all.
-    const bool empty = entry.stored_size == 0 && entry.size == 0;
-    if (entry.deflated && !inflater.ended() && !empty)
-        return problem(entry.name, total < entry.size ? "less data than its declared size"
-                                                      : "the data is damaged");
-    if (total != entry.size)
-        return problem(entry.name, "less data than its declared size");
-    if (crc != entry.crc)
-        return problem(entry.name, "CRC mismatch");
-    return {};
+    const uint64_t start = unzGetCurrentFileZStreamPos64(zip);
+    unzCloseCurrentFile(zip);
+    return start;
 }
 
 }  // namespace
@@ -282,10 +222,9 @@ Result<std::vector<CheckedEntry>> check_archive(unzFile zip, uint64_t archive_si
     };
     std::vector<Extent> extents;
     for (size_t i = 0; i < entries.size(); ++i) {
-        const CheckedEntry& entry = entries[i];
-        TRY(open_stored(zip, entry));
-        const uint64_t start = unzGetCurrentFileZStreamPos64(zip);
-        unzCloseCurrentFile(zip);
+        CheckedEntry& entry = entries[i];
+        const uint64_t start = TRY(data_offset(zip, entry));
+        entry.data_offset = start;
         if (start > archive_size || entry.stored_size > archive_size - start)
             return problem(entry.name, "its data lies outside the archive");
         if (entry.stored_size > 0)
@@ -297,16 +236,66 @@ Result<std::vector<CheckedEntry>> check_archive(unzFile zip, uint64_t archive_si
         if (extents[i].start < extents[i - 1].end)
             return problem(entries[extents[i].entry].name, "its data overlaps another entry's");
     }
-
-    // Every entry's data read to its end, nothing kept.
-    const EntrySink nowhere = [](const uint8_t*, size_t) { return true; };
-    for (const CheckedEntry& entry : entries)
-        TRY(read_data(zip, entry, nowhere));
     return entries;
 }
 
-Result<void> read_entry(unzFile zip, const CheckedEntry& entry, const EntrySink& sink) {
-    return read_data(zip, entry, sink);
+Result<void> read_entry(const ArchiveSource& archive, const CheckedEntry& entry,
+                        const EntrySink& sink) {
+    if (entry.data_offset > archive.size() ||
+        entry.stored_size > archive.size() - entry.data_offset)
+        return problem(entry.name, "its data lies outside the archive");
+    const std::span<const uint8_t> memory = archive.in_memory();
+    std::vector<uint8_t> in(memory.empty() ? kChunk : 0);
+    std::vector<uint8_t> out(entry.deflated ? kChunk : 0);
+    Inflater inflater;
+    if (entry.deflated && !inflater.ready())
+        return problem(entry.name, "the data cannot be inflated");
+    uint64_t total = 0;
+    uint32_t crc = static_cast<uint32_t>(crc32(0, nullptr, 0));
+    const EntrySink counted = [&](const uint8_t* data, size_t size) {
+        crc = static_cast<uint32_t>(crc32(crc, data, static_cast<uInt>(size)));
+        return sink(data, size);
+    };
+    for (uint64_t done = 0; done < entry.stored_size;) {
+        const auto size = static_cast<size_t>(std::min<uint64_t>(kChunk, entry.stored_size - done));
+        const uint8_t* data = nullptr;
+        if (!memory.empty()) {
+            data = memory.data() + entry.data_offset + done;
+        } else {
+            if (!archive.read_at(entry.data_offset + done, in.data(), size))
+                return problem(entry.name, "the data is damaged");
+            data = in.data();
+        }
+        done += size;
+        if (!entry.deflated) {
+            if (size > entry.size - total)
+                return problem(entry.name, "more data than its declared size");
+            total += size;
+            if (!counted(data, size))
+                return problem(entry.name, "cannot write into the folder");
+            continue;
+        }
+        switch (inflater.feed(data, size, entry.size, total, out, counted)) {
+            case Inflater::Step::more:
+                break;
+            case Inflater::Step::too_much:
+                return problem(entry.name, "more data than its declared size");
+            case Inflater::Step::damaged:
+                return problem(entry.name, "the data is damaged");
+            case Inflater::Step::write_failed:
+                return problem(entry.name, "cannot write into the folder");
+        }
+    }
+    // Some writers give an empty file no stream at all.
+    const bool empty = entry.stored_size == 0 && entry.size == 0;
+    if (entry.deflated && !inflater.ended() && !empty)
+        return problem(entry.name, total < entry.size ? "less data than its declared size"
+                                                      : "the data is damaged");
+    if (total != entry.size)
+        return problem(entry.name, "less data than its declared size");
+    if (crc != entry.crc)
+        return problem(entry.name, "CRC mismatch");
+    return {};
 }
 
 }  // namespace ecompress

@@ -1,7 +1,9 @@
-// The check an archive passes before unpacking writes its first byte.
+// The checks an archive passes while it is unpacked.
 //
-// The whole archive is judged, every entry read to its end, and nothing is
-// written while judging. An archive is refused when:
+// check_archive judges what the central directory and the local headers
+// say, before unpacking writes its first byte; read_entry then inflates one
+// entry and judges its data as it comes, and unpacking places no entry
+// before every entry's data has passed. An archive is refused when:
 // - its central directory cannot be read to its end (minizip finds the end
 //   record and refuses a directory that would run past it), or it lists
 //   more than `max_entries` entries;
@@ -15,10 +17,11 @@
 // - an entry's data runs past the end of the archive or shares bytes with
 //   another entry's data (entries that overlap inflate the same bytes
 //   many times over);
-// - an entry's data gives more or fewer bytes than declared (inflation
-//   stops at the first byte past the declared size), its deflate stream is
-//   damaged or does not end exactly at the end of its data (an empty entry
-//   may have no stream at all), or its CRC is not the CRC of what it gives.
+// - (read_entry) an entry's data gives more or fewer bytes than declared
+//   (inflation stops at the first byte past the declared size), its deflate
+//   stream is damaged or does not end exactly at the end of its data (an
+//   empty entry may have no stream at all), or its CRC is not the CRC of what
+//   it gives.
 #pragma once
 
 #include <minizip/unzip.h>
@@ -29,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/libraries/eCompress/archive_source.h"
 #include "runtime/libraries/eCompress/zip_archive.h"
 
 namespace ecompress {
@@ -45,6 +49,7 @@ struct CheckedEntry {
     std::string stored_name;  // the name's bytes as the archive holds them
     std::string name;         // GBK
     unz64_file_pos position{};
+    uint64_t data_offset = 0;  // where its stored bytes start in the archive
     uint64_t stored_size = 0;  // compressed
     uint64_t size = 0;         // declared and checked: what it gives
     uint32_t crc = 0;
@@ -55,12 +60,16 @@ struct CheckedEntry {
 // Takes an entry's bytes as they come; false stops the reading.
 using EntrySink = std::function<bool(const uint8_t* data, size_t size)>;
 
-// The whole check. `archive_size` is the archive file's size in bytes.
+// What the directory and the local headers say. `archive_size` is the
+// archive's size in bytes.
 Result<std::vector<CheckedEntry>> check_archive(unzFile zip, uint64_t archive_size,
                                                 const ArchiveLimits& limits);
 
-// Reads one checked entry into `sink` with the same checks of its data; a
-// sink that refuses ends it with "cannot write into the folder".
-Result<void> read_entry(unzFile zip, const CheckedEntry& entry, const EntrySink& sink);
+// Reads one checked entry's stored bytes from the archive and gives what
+// they hold to `sink`, judging the data as it comes; a sink that refuses
+// ends it with "cannot write into the folder". What the sink got is only
+// sound when the result is.
+Result<void> read_entry(const ArchiveSource& archive, const CheckedEntry& entry,
+                        const EntrySink& sink);
 
 }  // namespace ecompress

@@ -10,8 +10,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <minizip/ioapi.h>
+
+#include "runtime/libraries/eCompress/archive_source.h"
 
 namespace ecompress {
 
@@ -43,7 +46,10 @@ std::optional<FileFacts> regular_file(const NativePath& path);
 // Whether the path names a folder (links followed).
 bool is_folder(const NativePath& path);
 // Makes the folder and the folders above it; true when it exists afterwards.
-bool make_folders(const NativePath& path);
+// The folders it made are added to `made`, the outermost first.
+bool make_folders(const NativePath& path, std::vector<NativePath>& made);
+// Removes a folder that is empty; false when it is not (or not there).
+bool remove_empty_folder(const NativePath& path);
 
 // A file opened for reading.
 class InputFile {
@@ -53,6 +59,10 @@ class InputFile {
     // Up to `size` bytes; 0 at the end, -1 on an error.
     virtual int64_t read(void* buffer, size_t size) = 0;
 };
+
+// An archive file read at offsets, for archives too large for memory;
+// `size` is the file's size when it was opened.
+std::unique_ptr<ArchiveSource> open_file_source(const NativePath& path);
 
 // A new file written beside its target under a name of its own, so that
 // nobody sees it half written: commit() gives it the target's name,

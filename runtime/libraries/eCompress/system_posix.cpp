@@ -57,14 +57,22 @@ bool is_folder(const NativePath& path) {
     return stat(path.c_str(), &facts) == 0 && S_ISDIR(facts.st_mode);
 }
 
-bool make_folders(const NativePath& path) {
+bool make_folders(const NativePath& path, std::vector<NativePath>& made) {
     struct stat facts;
     if (stat(path.c_str(), &facts) == 0)
         return S_ISDIR(facts.st_mode);
     const NativePath parent = parent_of(path);
-    if (parent != path && parent != "." && parent != "/" && !make_folders(parent))
+    if (parent != path && parent != "." && parent != "/" && !make_folders(parent, made))
         return false;
-    return mkdir(path.c_str(), 0777) == 0 || errno == EEXIST;
+    if (mkdir(path.c_str(), 0777) == 0) {
+        made.push_back(path);
+        return true;
+    }
+    return errno == EEXIST;
+}
+
+bool remove_empty_folder(const NativePath& path) {
+    return rmdir(path.c_str()) == 0;
 }
 
 namespace {
@@ -83,6 +91,31 @@ class PosixInput final : public InputFile {
 
   private:
     int fd_;
+};
+
+class PosixSource final : public ArchiveSource {
+  public:
+    PosixSource(int fd, uint64_t size) : fd_(fd), size_(size) {}
+    ~PosixSource() override { ::close(fd_); }
+    uint64_t size() const override { return size_; }
+    bool read_at(uint64_t offset, void* buffer, size_t size) const override {
+        auto* at = static_cast<char*>(buffer);
+        while (size > 0) {
+            const ssize_t got = ::pread(fd_, at, size, static_cast<off_t>(offset));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                return false;
+            at += got;
+            offset += static_cast<uint64_t>(got);
+            size -= static_cast<size_t>(got);
+        }
+        return true;
+    }
+
+  private:
+    int fd_;
+    uint64_t size_;
 };
 
 class PosixPending final : public PendingFile {
@@ -142,6 +175,18 @@ std::unique_ptr<InputFile> InputFile::open(const NativePath& path) {
     if (fd < 0)
         return nullptr;
     return std::make_unique<PosixInput>(fd);
+}
+
+std::unique_ptr<ArchiveSource> open_file_source(const NativePath& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat facts;
+    if (fstat(fd, &facts) != 0 || !S_ISREG(facts.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    return std::make_unique<PosixSource>(fd, static_cast<uint64_t>(facts.st_size));
 }
 
 std::unique_ptr<PendingFile> PendingFile::create_beside(const NativePath& target) {

@@ -84,14 +84,22 @@ bool is_folder(const NativePath& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool make_folders(const NativePath& path) {
+bool make_folders(const NativePath& path, std::vector<NativePath>& made) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES)
         return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     const NativePath parent = parent_of(path);
-    if (parent != path && parent != L"." && !make_folders(parent))
+    if (parent != path && parent != L"." && !make_folders(parent, made))
         return false;
-    return CreateDirectoryW(path.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+    if (CreateDirectoryW(path.c_str(), nullptr)) {
+        made.push_back(path);
+        return true;
+    }
+    return GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+bool remove_empty_folder(const NativePath& path) {
+    return RemoveDirectoryW(path.c_str()) != 0;
 }
 
 namespace {
@@ -110,6 +118,34 @@ class WinInput final : public InputFile {
 
   private:
     HANDLE handle_;
+};
+
+class WinSource final : public ArchiveSource {
+  public:
+    WinSource(HANDLE handle, uint64_t size) : handle_(handle), size_(size) {}
+    ~WinSource() override { CloseHandle(handle_); }
+    uint64_t size() const override { return size_; }
+    bool read_at(uint64_t offset, void* buffer, size_t size) const override {
+        auto* at = static_cast<char*>(buffer);
+        while (size > 0) {
+            // A synchronous handle reads at the offset the OVERLAPPED names.
+            OVERLAPPED where{};
+            where.Offset = static_cast<DWORD>(offset);
+            where.OffsetHigh = static_cast<DWORD>(offset >> 32);
+            const DWORD want = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
+            DWORD got = 0;
+            if (!ReadFile(handle_, at, want, &got, &where) || got == 0)
+                return false;
+            at += got;
+            offset += got;
+            size -= got;
+        }
+        return true;
+    }
+
+  private:
+    HANDLE handle_;
+    uint64_t size_;
 };
 
 class WinPending final : public PendingFile {
@@ -175,6 +211,19 @@ std::unique_ptr<InputFile> InputFile::open(const NativePath& path) {
     if (handle == INVALID_HANDLE_VALUE)
         return nullptr;
     return std::make_unique<WinInput>(handle);
+}
+
+std::unique_ptr<ArchiveSource> open_file_source(const NativePath& path) {
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return nullptr;
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(handle, &size) || size.QuadPart < 0) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    return std::make_unique<WinSource>(handle, static_cast<uint64_t>(size.QuadPart));
 }
 
 std::unique_ptr<PendingFile> PendingFile::create_beside(const NativePath& target) {

@@ -70,13 +70,14 @@ struct UnzipCloser {
 };
 using UnzipHandle = std::unique_ptr<void, UnzipCloser>;
 
-// Inflates one checked entry into a temporary file beside its target.
-Result<std::unique_ptr<PendingFile>> extract(unzFile zip, const CheckedEntry& entry,
-                                             const NativePath& target) {
+// Inflates one checked entry into a temporary file beside its target; the
+// temporary is removed when the entry's data fails its checks.
+Result<std::unique_ptr<PendingFile>> extract(const ArchiveSource& archive,
+                                             const CheckedEntry& entry, const NativePath& target) {
     auto pending = PendingFile::create_beside(target);
     if (!pending)
         return problem(entry.name, "cannot write into the folder");
-    TRY(read_entry(zip, entry,
+    TRY(read_entry(archive, entry,
                    [&](const uint8_t* data, size_t size) { return pending->write(data, size); }));
     if (!pending->close() || !pending->set_last_write(entry.last_write))
         return problem(entry.name, "cannot write into the folder");
@@ -87,6 +88,29 @@ struct ZipCloser {
     void operator()(void* file) const { zipClose(file, nullptr); }
 };
 using ZipHandle = std::unique_ptr<void, ZipCloser>;
+
+// The archive's bytes: in memory when it is small enough, else read where
+// it lies.
+std::unique_ptr<ArchiveSource> open_archive(const NativePath& path) {
+    auto file = open_file_source(path);
+    if (!file || file->size() > kInMemoryArchiveSize)
+        return file;
+    std::vector<uint8_t> bytes(static_cast<size_t>(file->size()));
+    if (!file->read_at(0, bytes.data(), bytes.size()))
+        return nullptr;
+    return memory_source(std::move(bytes));
+}
+
+// The folders unpacking made, removed again unless it succeeds.
+class MadeFolders {
+  public:
+    ~MadeFolders() {
+        for (auto folder = made.rbegin(); folder != made.rend(); ++folder)
+            remove_empty_folder(*folder);
+    }
+    void keep() { made.clear(); }
+    std::vector<NativePath> made;
+};
 
 // The DOS time fields of a moment, clamped to what DOS times can hold.
 tm_zip dos_time(int64_t last_write) {
@@ -211,17 +235,21 @@ Result<void> unpack(std::string_view archive, std::string_view folder) {
     auto native_folder = native_path(folder);
     if (!native_archive || !native_folder || native_archive->empty() || native_folder->empty())
         return problem("", "the path is not GBK");
-    const auto archive_facts = regular_file(*native_archive);
-    if (!archive_facts)
+    if (!regular_file(*native_archive))
         return problem("", "no such archive");
+    const std::unique_ptr<ArchiveSource> source = open_archive(*native_archive);
+    if (!source)
+        return problem("", "no such archive");
+    SourceCursor cursor{source.get()};
     zlib_filefunc64_def functions;
-    fill_file_functions(&functions);
-    UnzipHandle zip(unzOpen2_64(native_archive->c_str(), &functions));
+    fill_source_functions(&functions, &cursor);
+    UnzipHandle zip(unzOpen2_64("archive", &functions));
     if (!zip)
         return problem("", "not a ZIP archive");
-    // The whole archive is judged before anything is written.
+    // What the directory and the headers say is judged before anything is
+    // written.
     const std::vector<CheckedEntry> entries =
-        TRY(check_archive(zip.get(), archive_facts->size, kUnpackLimits));
+        TRY(check_archive(zip.get(), source->size(), kUnpackLimits));
     std::vector<NativePath> targets;
     for (const CheckedEntry& entry : entries) {
         auto native_name = native_path(entry.name);
@@ -232,11 +260,16 @@ Result<void> unpack(std::string_view archive, std::string_view folder) {
         if (is_folder(targets.back()))
             return problem(entry.stored_name, "a folder has this name");
     }
-    if (!make_folders(*native_folder))
+    // Each entry's data is judged as it is inflated into its temporary; the
+    // first that fails removes every temporary and the folders made for
+    // them, so no entry is placed unless all of them passed.
+    MadeFolders folders;
+    if (!make_folders(*native_folder, folders.made))
         return problem("", "the folder cannot be made");
     std::vector<std::unique_ptr<PendingFile>> written;
     for (size_t i = 0; i < entries.size(); ++i)
-        written.push_back(TRY(extract(zip.get(), entries[i], targets[i])));
+        written.push_back(TRY(extract(*source, entries[i], targets[i])));
+    folders.keep();
     for (size_t i = 0; i < written.size(); ++i) {
         if (!written[i]->commit())
             return problem(entries[i].name, "cannot replace the file");

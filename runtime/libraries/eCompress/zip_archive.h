@@ -5,14 +5,16 @@
 // in an extended timestamp field. The archive is written beside its target
 // and renamed over it once complete.
 //
-// Unpacking first judges the whole archive without writing anything
-// (archive_check.h: names, methods, declared sizes and limits, where each
-// entry's data lies, and every entry inflated to its end and checked against
-// its declared size and CRC), and refuses it when an entry names a folder
-// that is there. Only then is every entry inflated into a temporary file
-// beside its target, with the same checks, and when all of them are sound
-// they are renamed into place. Each written file gets the entry's time: the
-// extended timestamp when present, else the DOS time read as local time.
+// Unpacking first judges what the archive's directory and headers say
+// without writing anything (archive_check.h: names, methods, declared sizes
+// and limits, where each entry's data lies), and refuses the archive when an
+// entry names a folder that is there. Then every entry is inflated once into
+// a temporary file beside its target, its data checked as it comes against
+// its declared size and CRC; the first entry that fails removes every
+// temporary (and the folders made for them), and only when all of them are
+// sound are they renamed into place. Each written file gets the entry's
+// time: the extended timestamp when present, else the DOS time read as local
+// time.
 #pragma once
 
 #include <cstdint>

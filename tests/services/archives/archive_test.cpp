@@ -349,9 +349,10 @@ uint32_t crc_of(const std::string& data) {
         crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
 }
 
-// Archives whose headers lie about an entry's data are refused before the
-// first byte is written: not the folder, not the sound entry before it, not
-// the part of the lying entry up to its declared size.
+// Archives whose headers lie about an entry's data are refused with nothing
+// of them left behind: not the folder made for them, not the sound entry
+// before the lying one, not the part of the lying entry up to its declared
+// size.
 TEST_F(Archives, LyingEntriesAreRefusedBeforeAnythingIsWritten) {
     const std::string whole(4 << 20, 'z');
     const std::string part = whole.substr(0, 1000);
@@ -409,6 +410,31 @@ TEST_F(Archives, LyingEntriesAreRefusedBeforeAnythingIsWritten) {
         const std::string line = read_text(dir_ / "transcript");
         EXPECT_NE(line.find(std::string("why=\"") + c.why + "\""), std::string::npos) << line;
     }
+}
+
+// An archive too large to be read into memory is read where it lies, with
+// the same checks; a lie in its last entry leaves none of the folders that
+// were made for it, however deep.
+TEST_F(Archives, LargeArchivesAreCheckedAsTheyAreRead) {
+    std::string big(17 << 20, '\0');  // more than unpacking reads into memory
+    uint32_t state = 7;
+    for (char& c : big) {
+        state = state * 1664525u + 1013904223u;
+        c = static_cast<char>(state >> 24);
+    }
+    const std::string text(300000, 'q');
+    make_archive("large.zip", {{"big.bin", big}, {"text.txt", text, true}});
+    ASSERT_GT(fs::file_size(dir_ / "large.zip"), big.size());
+    EXPECT_TRUE(unpack(in_dir("large.zip"), in_dir("good")));
+    EXPECT_EQ(read_text(dir_ / "good" / "big.bin"), big);
+    EXPECT_EQ(read_text(dir_ / "good" / "text.txt"), text);
+
+    make_archive("large.zip", {{"big.bin", big}, {"text.txt", text, true, 0, crc_of(text) ^ 1}});
+    fs::remove(dir_ / "transcript");
+    EXPECT_FALSE(unpack(in_dir("large.zip"), in_dir("new\\deeper")));
+    EXPECT_FALSE(fs::exists(dir_ / "new"));
+    const std::string line = read_text(dir_ / "transcript");
+    EXPECT_NE(line.find("entry=\"text.txt\" why=\"CRC mismatch\""), std::string::npos) << line;
 }
 
 // Where entries' data lies: inside the archive, and no byte in two entries
