@@ -127,12 +127,13 @@ const char* value_or_empty(const common::Manifest& manifest, const char* section
 
 // ---- downloads ----
 
+// Reports come at every 10240 bytes; a bar is drawn again only when its
+// position moves (a large file's percent stays for many reports).
 void on_progress(const char*, int32_t, int32_t, int32_t percent) {
     State& s = *g_state;
-    if (s.step == 1)
-        s.bar1.SetPosition(percent);
-    else if (s.step == 2)
-        s.bar2.SetPosition(percent);
+    updater::CrystalProgressBar* bar = s.step == 1 ? &s.bar1 : s.step == 2 ? &s.bar2 : nullptr;
+    if (bar != nullptr && bar->SetPosition(0, false) != percent)
+        bar->SetPosition(percent);
 }
 
 void on_finish(const char*, int32_t, const char*, int32_t) {}

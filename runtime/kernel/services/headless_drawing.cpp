@@ -157,15 +157,26 @@ bool Drawing::gradient_fill(int64_t dc, std::span<const Vertex> vertices,
         const Vertex& from = (vertical ? a.y <= b.y : a.x <= b.x) ? a : b;
         const Vertex& to = &from == &a ? b : a;
         const int64_t length = vertical ? bottom - top : right - left;
+        // A progress bar fills at every report, so rows are filled as spans:
+        // a rounded region is convex, so what it holds of a row is one run,
+        // found from both ends; a vertical gradient has one colour a row.
         for (int32_t y = std::max(top, 0); y < std::min(bottom, surface.height); ++y) {
-            for (int32_t x = std::max(left, 0); x < std::min(right, surface.width); ++x) {
-                if (surface.region && !surface.region->contains(x, y))
-                    continue;
-                const int64_t at = vertical ? y - top : x - left;
-                surface.pixels[static_cast<size_t>(y) * static_cast<size_t>(surface.width) +
-                               static_cast<size_t>(x)] =
-                    length > 0 ? between(from, to, at, length) : colour(from);
+            int32_t x0 = std::max(left, 0), x1 = std::min(right, surface.width);
+            if (surface.region) {
+                while (x0 < x1 && !surface.region->contains(x0, y))
+                    ++x0;
+                while (x1 > x0 && !surface.region->contains(x1 - 1, y))
+                    --x1;
             }
+            uint32_t* row =
+                surface.pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(surface.width);
+            if (vertical) {
+                std::fill(row + x0, row + x1,
+                          length > 0 ? between(from, to, y - top, length) : colour(from));
+                continue;
+            }
+            for (int32_t x = x0; x < x1; ++x)
+                row[x] = length > 0 ? between(from, to, x - left, length) : colour(from);
         }
         if (view->shown && right > left && bottom > top)
             sink_("unit-gradient " + view->name + " " + std::to_string(left) + " " +
