@@ -10,19 +10,6 @@
 #include "common/manifest/gbk_text.h"
 #include "common/manifest/manifest.h"
 
-extern "C" {
-RT_CALL void* rt_heap_new(uint32_t size) {
-    return std::malloc(size == 0 ? 1 : size);
-}
-RT_CALL void rt_heap_free(void* block) {
-    std::free(block);
-}
-RT_CALL void rt_runtime_error(int32_t code) {
-    std::fprintf(stderr, "run-time error %d\n", code);
-    std::abort();
-}
-}
-
 namespace {
 
 using common::Manifest;
