@@ -5,7 +5,8 @@ next_*.bmp "下一步" and cancel_*.bmp "取消" (72 x 22), retest_*.bmp
 ok_normal/ok_hover/ok_pressed.bmp "确定" (72 x 22), the Cancel button's faces
 on the last pages. Run it again after a change: python3 draw_button_faces.py"""
 import os
-import struct
+
+from bmp import bmp24
 
 # 12 x 12 glyphs, one row of 12 bits a hexadecimal number, leftmost pixel in
 # the highest bit.
@@ -63,18 +64,7 @@ def face(width, height, text, look):
             c = tuple(min(255, v + 10) for v in c)
         return c
 
-    rows = []
-    for y in range(height - 1, -1, -1):
-        row = bytearray()
-        for x in range(width):
-            r, g, b = pixel(x, y)
-            row += bytes((b, g, r))
-        row += b"\0" * ((4 - len(row) % 4) % 4)
-        rows.append(bytes(row))
-    data = b"".join(rows)
-    header = struct.pack("<2sIHHI", b"BM", 54 + len(data), 0, 0, 54)
-    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(data), 2835, 2835, 0, 0)
-    return header + info + data
+    return bmp24(width, height, pixel)
 
 
 BUTTONS = (

@@ -3,8 +3,9 @@
 light panel with two orange arrows circling it. Run it again after a change:
 python3 draw_left_picture.py > left_picture.bmp"""
 import math
-import struct
 import sys
+
+from bmp import bmp24
 
 W, H = 100, 240
 CX, CY, R = 50.0, 92.0, 34.0
@@ -44,15 +45,4 @@ def pixel(x, y):
     return bg
 
 
-rows = []
-for y in range(H - 1, -1, -1):
-    row = bytearray()
-    for x in range(W):
-        r, g, b = pixel(x, y)
-        row += bytes((b, g, r))
-    row += b"\0" * ((4 - len(row) % 4) % 4)
-    rows.append(bytes(row))
-data = b"".join(rows)
-header = struct.pack("<2sIHHI", b"BM", 54 + len(data), 0, 0, 54)
-info = struct.pack("<IiiHHIIiiII", 40, W, H, 1, 24, 0, len(data), 2835, 2835, 0, 0)
-sys.stdout.buffer.write(header + info + data)
+sys.stdout.buffer.write(bmp24(W, H, pixel))
