@@ -69,6 +69,7 @@ fs::path make_program(const std::string& name) {
     return path;
 }
 
+using bench::median;
 using bench::run_once;
 
 void timed_run(benchmark::State& state, const std::string& key, const std::string& path) {
@@ -82,11 +83,6 @@ void timed_run(benchmark::State& state, const std::string& key, const std::strin
         state.SetIterationTime(ms / 1000);
         g_times[key].push_back(ms);
     }
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
 }
 
 }  // namespace

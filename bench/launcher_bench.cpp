@@ -39,6 +39,7 @@ constexpr int kClicks = 200;
 fs::path g_scratch;
 std::map<std::string, std::vector<double>> g_times;  // milliseconds per run
 
+using bench::median;
 using bench::run_once;
 
 void timed_run(benchmark::State& state, const std::string& key, const std::string& path,
@@ -52,11 +53,6 @@ void timed_run(benchmark::State& state, const std::string& key, const std::strin
         state.SetIterationTime(ms / 1000);
         g_times[key].push_back(ms);
     }
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
 }
 
 void write(const fs::path& path, const std::string& text) {

@@ -18,7 +18,6 @@
 #include <filesystem>
 #include <optional>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -40,17 +39,7 @@ const fs::path kWinX64Dir = WIN_X64_DIR;
 using test_support::windows_path;
 using test_support::WineSession;
 
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines.push_back(line);
-    }
-    return lines;
-}
+using test_support::lines_of;
 
 std::string handoff_line(const std::vector<uint8_t>& image) {
     return "handoff image-aligned=yes in-section=yes head=" + test_support::hex_head(image);

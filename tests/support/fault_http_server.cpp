@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include "tests/support/test_support.h"
 
 namespace test_support {
 
@@ -62,17 +63,9 @@ bool parse_range(const std::string& value, uint64_t& first, uint64_t& last) {
 }  // namespace
 
 FaultHttpServer::FaultHttpServer(std::vector<uint8_t> content) : content_(std::move(content)) {
-    listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (listener_ < 0 ||
-        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listener_, 16) != 0 ||
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    listener_ = loopback_listener(port_);
+    if (listener_ < 0)
         return;
-    port_ = ntohs(address.sin_port);
     thread_ = std::thread([this] { serve(); });
 }
 

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <stdexcept>
 
 #include "base/automation/transcript.h"
@@ -123,15 +122,7 @@ void set_last_write(const fs::path& path, time_t when) {
 // ---- ScenarioResult ----
 
 std::vector<std::string> ScenarioResult::lines() const {
-    std::vector<std::string> lines;
-    std::istringstream in(transcript);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines.push_back(line);
-    }
-    return lines;
+    return lines_of(transcript);
 }
 
 std::string ScenarioResult::tail(size_t count) const {

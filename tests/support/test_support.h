@@ -28,6 +28,12 @@ class ScratchDir {
 
 std::vector<uint8_t> read_bytes(const fs::path& path);
 std::string read_text(const fs::path& path);
+// A listening TCP socket on 127.0.0.1 at a free port, which goes into
+// `port`; -1 (and port 0) when there is none.
+int loopback_listener(int& port);
+
+// A text's lines, without their line ends (LF or CR LF).
+std::vector<std::string> lines_of(const std::string& text);
 void write_bytes(const fs::path& path, std::span<const uint8_t> bytes, bool executable = false);
 
 // A deterministic stand-in program image of `size` bytes, starting with "WJ".
