@@ -44,9 +44,6 @@ class LocalFile {
 class RequestClock {
   public:
     void start() { started_ = rt::milliseconds(); }
-    // One wait of the request object has come back (the clock runs by
-    // itself; kept as the point where a wait ends).
-    void waited() {}
     // Milliseconds since start().
     int64_t elapsed() const { return rt::milliseconds() - started_; }
 

@@ -307,7 +307,6 @@ ResumableDownloader::Step ResumableDownloader::send_request(int64_t start) {
             return Step::Finish;
         }
         request_.wait_for_response(1000);
-        clock_.waited();
     }
     return Step::Next;
 }
